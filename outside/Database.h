@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "outside/Variant.h"
+
+namespace closewright {
+
+/// A result fetched whole: column names in order and every row.
+struct ResultTable {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Variant>> rows;
+};
+
+/// One physical database session of a provider. The transaction layer owns sessions; the ADO-style
+/// `Connection` objects the component opens are handles on them. Errors are raised as ComError with the
+/// provider as Source, the server's message, SQLSTATE, native error and the failing text.
+class DatabaseSession {
+ public:
+  virtual ~DatabaseSession() = default;
+
+  /// Runs a whole batch of one or more statements; rows it returns are discarded. The first failing
+  /// statement ends the batch.
+  virtual void Execute(std::string_view batch) = 0;
+  /// Runs a text and returns the first result set it produces, fetched whole.
+  virtual ResultTable Query(std::string_view text) = 0;
+
+  virtual void BeginTransaction() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() noexcept = 0;
+
+  /// A provider fact by its ADO property name ("DBMS Name", "Like Escape Clause", ...); nullopt when the
+  /// provider does not offer it.
+  virtual std::optional<Variant> ProviderProperty(std::string_view name) = 0;
+  /// The names of every provider fact offered, in a stable order.
+  virtual std::vector<std::string> ProviderPropertyNames() = 0;
+
+  /// The provider's name, used as the Source of its errors.
+  virtual const std::string& ProviderName() const = 0;
+};
+
+/// Opens a session for an ADO-style connect string: `Provider=Closewright.SQLite;Data Source=<file>` selects
+/// the embedded provider; `Driver=`, `DSN=` or an OLE DB SQL Server provider select ODBC. Anything else
+/// fails with an error naming the connect string's provider.
+std::unique_ptr<DatabaseSession> OpenDatabaseSession(const std::string& connectString);
+
+/// Splits an ADO/ODBC connect string into key-value pairs (keys trimmed; values trimmed, braces and
+/// double quotes removed); later keys replace earlier ones, keys compared without regard to case.
+std::vector<std::pair<std::string, std::string>> SplitConnectString(std::string_view connectString);
+/// The value of a key in a split connect string (case-insensitive key); nullopt when absent.
+std::optional<std::string> ConnectStringValue(const std::vector<std::pair<std::string, std::string>>& pairs,
+                                              std::string_view key);
+
+}  // namespace closewright

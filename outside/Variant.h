@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+namespace closewright {
+
+class Dispatch;
+
+enum class VariantType { Empty, Null, Boolean, Long, Double, Date, String, Object };
+
+/// A date as the platform keeps it: days since 1899-12-30 00:00, the fraction being the time of day.
+struct DateValue {
+  double days = 0.0;
+  friend bool operator==(const DateValue&, const DateValue&) = default;
+};
+
+/// The late-bound value type. Conversions follow the platform: text that is not a number gives error 13,
+/// a value out of range error 6, Null where a value is needed error 94.
+class Variant {
+ public:
+  Variant() = default;
+  Variant(bool value) : value_(value) {}
+  Variant(std::int32_t value) : value_(value) {}
+  Variant(double value) : value_(value) {}
+  Variant(DateValue value) : value_(value) {}
+  Variant(std::string value) : value_(std::move(value)) {}
+  Variant(const char* value) : value_(std::string(value)) {}
+  Variant(std::shared_ptr<Dispatch> value) : value_(std::move(value)) {}
+
+  static Variant Null() {
+    Variant v;
+    v.value_ = NullTag{};
+    return v;
+  }
+
+  VariantType Type() const noexcept { return static_cast<VariantType>(value_.index()); }
+  bool IsEmpty() const noexcept { return Type() == VariantType::Empty; }
+  bool IsNull() const noexcept { return Type() == VariantType::Null; }
+  bool IsObject() const noexcept { return Type() == VariantType::Object; }
+
+  bool ToBoolean() const;
+  std::int32_t ToLong() const;
+  double ToDouble() const;
+  DateValue ToDate() const;
+  std::string ToString() const;
+  std::shared_ptr<Dispatch> ToObject() const;
+
+  /// True when both hold the same type and value (objects: the same object).
+  friend bool operator==(const Variant& left, const Variant& right);
+
+ private:
+  struct EmptyTag {
+    friend bool operator==(EmptyTag, EmptyTag) { return true; }
+  };
+  struct NullTag {
+    friend bool operator==(NullTag, NullTag) { return true; }
+  };
+  std::variant<EmptyTag, NullTag, bool, std::int32_t, double, DateValue, std::string, std::shared_ptr<Dispatch>>
+      value_;
+};
+
+/// Days since 1899-12-30 for a calendar date (and optional time).
+DateValue MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+/// Splits a date into its calendar parts; seconds are rounded to the nearest whole second.
+struct CalendarParts {
+  int year, month, day, hour, minute, second;
+};
+CalendarParts SplitDate(DateValue date);
+/// "yyyy-mm-dd", the form the close steps put dates into their texts.
+std::string FormatDateIso(DateValue date);
+/// The shortest decimal text with at most 15 significant digits, as the platform writes a Double.
+std::string FormatDouble(double value);
+
+}  // namespace closewright
