@@ -20,6 +20,7 @@ inline constexpr std::int32_t kArgumentNotOptional = 449;
 inline constexpr std::int32_t kKeyAlreadyAssociated = 457;
 inline constexpr std::int32_t kInitDataEnvFailed = -2147205052;     // 0x80044044
 inline constexpr std::int32_t kPeriodDatesUnavailable = -2147205051;  // 0x80044045
+inline constexpr std::int32_t kNextPeriodIsClosedPeriod = -2147205050;  // 0x80044046
 inline constexpr std::int32_t kCommandFailed = -2147217900;         // 0x80040E14, as ADO reports a failing command
 inline constexpr std::int32_t kOpenFailed = -2147467259;            // 0x80004005, as ADO reports a failed open
 inline constexpr std::int32_t kItemNotFound = -2146825023;          // 0x800A0CC1, ADO's "item cannot be found"
