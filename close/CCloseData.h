@@ -27,8 +27,8 @@ class CCloseData : public Dispatch {
   void SetEndBal(const std::string& sDsn, std::int32_t lYear, std::int32_t lPeriod);
   void SetBegBal(const std::string& sDsn, std::int32_t lYear, std::int32_t lPeriod, std::int32_t lNextYear,
                  std::int32_t lNextPeriod);
-  void SetStandardData(const std::string& sDsn, std::int32_t lYear, std::int32_t lPeriod, std::int32_t lNextYear,
-                       std::int32_t lNextPeriod);
+  void SetStandardData(const std::string& sDsn, std::int32_t lYear, std::int32_t lPeriod,
+                       std::int32_t lNextYear, std::int32_t lNextPeriod);
   /// `bUnClosed` is optional and passed by reference: nullptr behaves as False.
   Variant SetCurrentPeriod(const std::string& sDsn, std::int32_t lNextYear, std::int32_t lNextPeriod,
                            Variant* bUnClosed = nullptr);
@@ -47,10 +47,16 @@ class CCloseData : public Dispatch {
   /// The public members in interface order, with their DISPIDs.
   static std::span<const DispatchMember> Members();
 
+  /// How many objects of the class are alive in the process (the server may unload at zero).
+  static std::int32_t LiveObjectCount() noexcept;
+
   /// The year-period key: the year, ".", and the period with at least two digits (2011.03).
   static std::string FormatYearPeriod(std::int32_t year, std::int32_t period);
 
  private:
+  // Lets the tests call the private steps directly.
+  friend class CCloseDataTestPeer;
+
   using Steps = std::function<void(Connection& cn)>;
 
   void InitDataEnv(const std::string& description);
@@ -61,9 +67,10 @@ class CCloseData : public Dispatch {
   /// with its five fields; with `ownSource` set, its Source becomes ownSource + CR LF + the previous one.
   void RunGuardedFrame(const std::string& sDsn, const Steps& steps, std::string_view ownSource = {});
 
-  void CopyStandardDataBills(const std::string& sDsn, Connection& cn, std::int32_t lYear, std::int32_t lPeriod,
-                             std::int32_t lNextYear, std::int32_t lNextPeriod);
-  std::string GetNewBillNumbers(std::int32_t lBillType, bool bMoreBillID, std::int32_t lBillNumber, bool bFlag);
+  void CopyStandardDataBills(const std::string& sDsn, Connection& cn, std::int32_t lYear,
+                             std::int32_t lPeriod, std::int32_t lNextYear, std::int32_t lNextPeriod);
+  std::string GetNewBillNumbers(std::int32_t lBillType, bool bMoreBillID, std::int32_t lBillNumber,
+                                bool bFlag);
 
   std::shared_ptr<CParse> parser_;
   std::unique_ptr<cDataSource> dataSource_;

@@ -58,8 +58,8 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void Open(const std::string& connectionString, const std::string& userId = {}, const std::string& password = {},
-            std::int32_t options = kUnspecified);
+  void Open(const std::string& connectionString, const std::string& userId = {},
+            const std::string& password = {}, std::int32_t options = kUnspecified);
   /// Sends one command text; rows it returns are dropped unread.
   void Execute(std::string_view commandText, std::int32_t options = kUnspecified);
   void Close();

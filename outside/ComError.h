@@ -18,16 +18,19 @@ inline constexpr std::int32_t kCannotCreateObject = 429;
 inline constexpr std::int32_t kMemberNotSupported = 438;
 inline constexpr std::int32_t kArgumentNotOptional = 449;
 inline constexpr std::int32_t kKeyAlreadyAssociated = 457;
-inline constexpr std::int32_t kInitDataEnvFailed = -2147205052;     // 0x80044044
-inline constexpr std::int32_t kPeriodDatesUnavailable = -2147205051;  // 0x80044045
+inline constexpr std::int32_t kInitDataEnvFailed = -2147205052;         // 0x80044044
+inline constexpr std::int32_t kPeriodDatesUnavailable = -2147205051;    // 0x80044045
 inline constexpr std::int32_t kNextPeriodIsClosedPeriod = -2147205050;  // 0x80044046
-inline constexpr std::int32_t kCommandFailed = -2147217900;         // 0x80040E14, as ADO reports a failing command
-inline constexpr std::int32_t kOpenFailed = -2147467259;            // 0x80004005, as ADO reports a failed open
-inline constexpr std::int32_t kItemNotFound = -2146825023;          // 0x800A0CC1, ADO's "item cannot be found"
-inline constexpr std::int32_t kOperationNotAllowed = -2146824584;   // 0x800A0E78, ADO: operation on a closed object
-inline constexpr std::int32_t kInvalidArgument = -2147024809;       // 0x80070057, E_INVALIDARG
-inline constexpr std::int32_t kTransactionAborted = -2147164158;    // 0x8004D002, XACT_E_ABORTED-like: the commit rolled back
-inline constexpr std::int32_t kOutcomeUnknown = -2147164157;        // 0x8004D003: the commit's outcome could not be learnt
+inline constexpr std::int32_t kCommandFailed = -2147217900;  // 0x80040E14, as ADO reports a failing command
+inline constexpr std::int32_t kOpenFailed = -2147467259;     // 0x80004005, as ADO reports a failed open
+inline constexpr std::int32_t kItemNotFound = -2146825023;   // 0x800A0CC1, ADO's "item cannot be found"
+inline constexpr std::int32_t kOperationNotAllowed =
+    -2146824584;  // 0x800A0E78, ADO: operation on a closed object
+inline constexpr std::int32_t kInvalidArgument = -2147024809;  // 0x80070057, E_INVALIDARG
+inline constexpr std::int32_t kTransactionAborted =
+    -2147164158;  // 0x8004D002, XACT_E_ABORTED-like: the commit rolled back
+inline constexpr std::int32_t kOutcomeUnknown =
+    -2147164157;  // 0x8004D003: the commit's outcome could not be learnt
 }  // namespace error_number
 
 /// The one error type of the library: the five fields a COM error carries and, for database errors, what a
@@ -41,8 +44,8 @@ class ComError : public std::exception {
   static ComError Runtime(std::int32_t number, std::string source = {});
 
   /// A database error as ADO shows it: HRESULT-style number, the provider as Source, the server's message.
-  static ComError Database(std::int32_t number, std::string provider, std::string message, std::string sqlState,
-                           std::int32_t nativeError, std::string failingText);
+  static ComError Database(std::int32_t number, std::string provider, std::string message,
+                           std::string sqlState, std::int32_t nativeError, std::string failingText);
 
   std::int32_t Number() const noexcept { return number_; }
   const std::string& Source() const noexcept { return source_; }

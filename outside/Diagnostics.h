@@ -12,7 +12,8 @@ class ComError;
 using DiagnosticsSink = std::function<void(const ComError& error, std::string_view where)>;
 /// Receives every text sent to a database, in order: the connection's trace number, "Execute" or
 /// "Recordset.Open", and the text exactly as sent.
-using SqlTraceSink = std::function<void(std::int32_t connection, std::string_view operation, std::string_view text)>;
+using SqlTraceSink =
+    std::function<void(std::int32_t connection, std::string_view operation, std::string_view text)>;
 
 void SetDiagnosticsSink(DiagnosticsSink sink);
 void SetSqlTraceSink(SqlTraceSink sink);

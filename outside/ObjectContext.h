@@ -17,7 +17,8 @@ class TransactionState;
 /// objects that run in it.
 class ObjectContext {
  public:
-  explicit ObjectContext(std::shared_ptr<TransactionState> transaction) : transaction_(std::move(transaction)) {}
+  explicit ObjectContext(std::shared_ptr<TransactionState> transaction)
+      : transaction_(std::move(transaction)) {}
   void SetComplete();
   void SetAbort();
   /// Creates an object by ProgID; its calls join this context's transaction.

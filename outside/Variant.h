@@ -58,7 +58,8 @@ class Variant {
   struct NullTag {
     friend bool operator==(NullTag, NullTag) { return true; }
   };
-  std::variant<EmptyTag, NullTag, bool, std::int32_t, double, DateValue, std::string, std::shared_ptr<Dispatch>>
+  std::variant<EmptyTag, NullTag, bool, std::int32_t, double, DateValue, std::string,
+               std::shared_ptr<Dispatch>>
       value_;
 };
 

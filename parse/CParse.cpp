@@ -31,7 +31,9 @@ std::string CParse::GetToken(std::string& working, char delimiter) {
   return first;
 }
 
-std::string CParse::GetNextKey(std::string& working) { return TrimSpaces(GetToken(working, '=')); }
+std::string CParse::GetNextKey(std::string& working) {
+  return TrimSpaces(GetToken(working, '='));
+}
 
 std::string CParse::GetNextValue(std::string& working) {
   working = TrimSpaces(working);
@@ -69,8 +71,12 @@ std::string CParse::GetProperty(std::string_view sPropName) const {
   throw ComError::Runtime(error_number::kInvalidProcedureCall);
 }
 
-std::int32_t CParse::UserID() const { return Variant(GetProperty("UserID")).ToLong(); }
+std::int32_t CParse::UserID() const {
+  return Variant(GetProperty("UserID")).ToLong();
+}
 
-bool CParse::IsIndustry() const { return ToUpperAscii(GetProperty("AcctType")) == "GY"; }
+bool CParse::IsIndustry() const {
+  return ToUpperAscii(GetProperty("AcctType")) == "GY";
+}
 
 }  // namespace closewright

@@ -1,0 +1,271 @@
+#include "outside/Variant.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "outside/ComError.h"
+#include "outside/Dispatch.h"
+#include "outside/Text.h"
+
+namespace closewright {
+namespace {
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned mp = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+constexpr std::int64_t kDaysFrom1970To1899_12_30 = -25569;
+
+[[noreturn]] void TypeMismatch() {
+  throw ComError::Runtime(error_number::kTypeMismatch);
+}
+[[noreturn]] void InvalidUseOfNull() {
+  throw ComError::Runtime(error_number::kInvalidUseOfNull);
+}
+
+// The platform reads numbers from text with blanks around them; anything else is a type mismatch.
+double ParseNumber(const std::string& text) {
+  const std::string_view trimmed = TrimWhitespace(text);
+  if (trimmed.empty()) TypeMismatch();
+  const std::string digits(trimmed);
+  if (StartsWithIgnoringCase(digits, "&H")) {
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(digits.c_str() + 2, &end, 16);
+    if (end == digits.c_str() + 2 || *end != '\0') TypeMismatch();
+    if (errno == ERANGE || value > 0xFFFFFFFFull) throw ComError::Runtime(error_number::kOverflow);
+    return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+  }
+  // strtod would also take "inf", "nan" and hexadecimal floats, which the platform does not.
+  for (char c : digits) {
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E')) TypeMismatch();
+  }
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(digits.c_str(), &end);
+  if (end == digits.c_str() || *end != '\0') TypeMismatch();
+  if (errno == ERANGE && std::isinf(value)) throw ComError::Runtime(error_number::kOverflow);
+  return value;
+}
+
+std::int32_t RoundToLong(double value) {
+  if (std::isnan(value)) throw ComError::Runtime(error_number::kOverflow);
+  // Banker's rounding, as the platform's integer conversion does.
+  const double rounded = std::nearbyint(value);
+  if (rounded < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+      rounded > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+    throw ComError::Runtime(error_number::kOverflow);
+  }
+  return static_cast<std::int32_t>(rounded);
+}
+
+bool ParseIsoDate(std::string_view text, DateValue& date) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  const std::string copy(TrimWhitespace(text));
+  char tail = 0;
+  const int fields = std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour,
+                                 &minute, &second, &tail);
+  if (fields != 3 && fields != 5 && fields != 6) return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;
+  date = MakeDate(year, month, day, hour, minute, second);
+  return true;
+}
+
+}  // namespace
+
+DateValue MakeDate(int year, int month, int day, int hour, int minute, int second) {
+  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                            kDaysFrom1970To1899_12_30;
+  const double fraction = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  // Before 1899-12-30 the platform keeps the time as a positive fraction after a negative day number.
+  return DateValue{static_cast<double>(days) + (days < 0 ? -fraction : fraction)};
+}
+
+CalendarParts SplitDate(DateValue date) {
+  const double whole = std::trunc(date.days);
+  double fraction = std::fabs(date.days - whole);
+  auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
+  auto days = static_cast<std::int64_t>(whole);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    days += date.days < 0 ? -1 : 1;
+  }
+  CalendarParts parts{};
+  CivilFromDays(days + kDaysFrom1970To1899_12_30, parts.year, parts.month, parts.day);
+  parts.hour = static_cast<int>(seconds / 3600);
+  parts.minute = static_cast<int>(seconds / 60 % 60);
+  parts.second = static_cast<int>(seconds % 60);
+  return parts;
+}
+
+std::string FormatDateIso(DateValue date) {
+  const CalendarParts parts = SplitDate(date);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.year, parts.month, parts.day);
+  return text;
+}
+
+std::string FormatDouble(double value) {
+  if (value == 0.0) return "0";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  std::string result = text;
+  for (char& c : result) {
+    if (c == 'e') c = 'E';
+  }
+  return result;
+}
+
+bool Variant::ToBoolean() const {
+  switch (Type()) {
+    case VariantType::Empty:
+      return false;
+    case VariantType::Null:
+      InvalidUseOfNull();
+    case VariantType::Boolean:
+      return std::get<bool>(value_);
+    case VariantType::Long:
+      return std::get<std::int32_t>(value_) != 0;
+    case VariantType::Double:
+      return std::get<double>(value_) != 0.0;
+    case VariantType::Date:
+      return std::get<DateValue>(value_).days != 0.0;
+    case VariantType::String: {
+      const std::string& text = std::get<std::string>(value_);
+      const std::string_view trimmed = TrimWhitespace(text);
+      if (EqualsIgnoringCase(trimmed, "True")) return true;
+      if (EqualsIgnoringCase(trimmed, "False")) return false;
+      return ParseNumber(text) != 0.0;
+    }
+    case VariantType::Object:
+      TypeMismatch();
+  }
+  TypeMismatch();
+}
+
+std::int32_t Variant::ToLong() const {
+  switch (Type()) {
+    case VariantType::Empty:
+      return 0;
+    case VariantType::Null:
+      InvalidUseOfNull();
+    case VariantType::Boolean:
+      return std::get<bool>(value_) ? -1 : 0;
+    case VariantType::Long:
+      return std::get<std::int32_t>(value_);
+    case VariantType::Double:
+      return RoundToLong(std::get<double>(value_));
+    case VariantType::Date:
+      return RoundToLong(std::get<DateValue>(value_).days);
+    case VariantType::String:
+      return RoundToLong(ParseNumber(std::get<std::string>(value_)));
+    case VariantType::Object:
+      TypeMismatch();
+  }
+  TypeMismatch();
+}
+
+double Variant::ToDouble() const {
+  switch (Type()) {
+    case VariantType::Empty:
+      return 0.0;
+    case VariantType::Null:
+      InvalidUseOfNull();
+    case VariantType::Boolean:
+      return std::get<bool>(value_) ? -1.0 : 0.0;
+    case VariantType::Long:
+      return std::get<std::int32_t>(value_);
+    case VariantType::Double:
+      return std::get<double>(value_);
+    case VariantType::Date:
+      return std::get<DateValue>(value_).days;
+    case VariantType::String:
+      return ParseNumber(std::get<std::string>(value_));
+    case VariantType::Object:
+      TypeMismatch();
+  }
+  TypeMismatch();
+}
+
+DateValue Variant::ToDate() const {
+  switch (Type()) {
+    case VariantType::Empty:
+      return DateValue{};
+    case VariantType::Null:
+      InvalidUseOfNull();
+    case VariantType::Date:
+      return std::get<DateValue>(value_);
+    case VariantType::String: {
+      DateValue date;
+      if (ParseIsoDate(std::get<std::string>(value_), date)) return date;
+      return DateValue{ParseNumber(std::get<std::string>(value_))};
+    }
+    case VariantType::Object:
+      TypeMismatch();
+    default:
+      return DateValue{ToDouble()};
+  }
+}
+
+std::string Variant::ToString() const {
+  switch (Type()) {
+    case VariantType::Empty:
+      return {};
+    case VariantType::Null:
+      InvalidUseOfNull();
+    case VariantType::Boolean:
+      return std::get<bool>(value_) ? "True" : "False";
+    case VariantType::Long:
+      return std::to_string(std::get<std::int32_t>(value_));
+    case VariantType::Double:
+      return FormatDouble(std::get<double>(value_));
+    case VariantType::Date: {
+      const CalendarParts parts = SplitDate(std::get<DateValue>(value_));
+      char text[40];
+      if (parts.hour == 0 && parts.minute == 0 && parts.second == 0) {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.year, parts.month, parts.day);
+      } else {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.year, parts.month, parts.day,
+                      parts.hour, parts.minute, parts.second);
+      }
+      return text;
+    }
+    case VariantType::String:
+      return std::get<std::string>(value_);
+    case VariantType::Object:
+      TypeMismatch();
+  }
+  TypeMismatch();
+}
+
+std::shared_ptr<Dispatch> Variant::ToObject() const {
+  if (Type() != VariantType::Object) throw ComError(424, "Closewright", "Object required");
+  return std::get<std::shared_ptr<Dispatch>>(value_);
+}
+
+bool operator==(const Variant& left, const Variant& right) {
+  return left.value_ == right.value_;
+}
+
+}  // namespace closewright
