@@ -11,6 +11,7 @@ struct Sinks {
   std::mutex mutex;
   DiagnosticsSink diagnostics;
   SqlTraceSink trace;
+  VoteSink votes;
 };
 
 Sinks& GetSinks() {
@@ -28,6 +29,20 @@ void SetDiagnosticsSink(DiagnosticsSink sink) {
 void SetSqlTraceSink(SqlTraceSink sink) {
   std::lock_guard lock(GetSinks().mutex);
   GetSinks().trace = std::move(sink);
+}
+
+void SetVoteSink(VoteSink sink) {
+  std::lock_guard lock(GetSinks().mutex);
+  GetSinks().votes = std::move(sink);
+}
+
+void TraceVote(std::string_view vote) {
+  VoteSink sink;
+  {
+    std::lock_guard lock(GetSinks().mutex);
+    sink = GetSinks().votes;
+  }
+  if (sink) sink(vote);
 }
 
 void ReportSwallowedError(const ComError& error, std::string_view where) noexcept {

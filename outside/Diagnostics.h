@@ -15,11 +15,16 @@ using DiagnosticsSink = std::function<void(const ComError& error, std::string_vi
 using SqlTraceSink =
     std::function<void(std::int32_t connection, std::string_view operation, std::string_view text)>;
 
+/// Receives each vote cast on the object context: "SetComplete" or "SetAbort".
+using VoteSink = std::function<void(std::string_view vote)>;
+
 void SetDiagnosticsSink(DiagnosticsSink sink);
 void SetSqlTraceSink(SqlTraceSink sink);
+void SetVoteSink(VoteSink sink);
 
 /// Reports a swallowed error to the host's sink, if one is set. Never throws.
 void ReportSwallowedError(const ComError& error, std::string_view where) noexcept;
 void TraceSql(std::int32_t connection, std::string_view operation, std::string_view text);
+void TraceVote(std::string_view vote);
 
 }  // namespace closewright

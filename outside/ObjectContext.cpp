@@ -5,6 +5,7 @@
 
 #include "outside/ComError.h"
 #include "outside/Database.h"
+#include "outside/Diagnostics.h"
 
 namespace closewright {
 
@@ -91,9 +92,12 @@ ComError AbortedError(std::string description) {
 
 }  // namespace
 
-void ObjectContext::SetComplete() {}
+void ObjectContext::SetComplete() {
+  TraceVote("SetComplete");
+}
 
 void ObjectContext::SetAbort() {
+  TraceVote("SetAbort");
   transaction_->VoteAbort();
 }
 

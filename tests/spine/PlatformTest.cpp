@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <thread>
+
+#include "close/CCloseData.h"
+#include "outside/ComError.h"
+#include "outside/Dictionary.h"
+#include "outside/SharedProperty.h"
+#include "outside/Variant.h"
+#include "registration/Identifiers.h"
+#include "registration/ServerEntryPoints.h"
+
+namespace closewright {
+namespace {
+
+std::int32_t ErrorNumberOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ComError& error) {
+    return error.Number();
+  }
+  return 0;
+}
+
+TEST(Variant, ConvertsToLongAsThePlatformDoes) {
+  EXPECT_EQ(Variant(" 12 ").ToLong(), 12);
+  EXPECT_EQ(Variant(2.5).ToLong(), 2);  // banker's rounding
+  EXPECT_EQ(Variant(3.5).ToLong(), 4);
+  EXPECT_EQ(Variant(true).ToLong(), -1);
+  EXPECT_EQ(Variant().ToLong(), 0);
+  EXPECT_EQ(Variant("&H10").ToLong(), 16);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("12abc").ToLong(); }), 13);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("nan").ToLong(); }), 13);
+  EXPECT_EQ(ErrorNumberOf([] { Variant("2147483648").ToLong(); }), 6);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(-2147483649.0).ToLong(); }), 6);
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToLong(); }), 94);
+}
+
+TEST(Variant, ConvertsToBooleanAndText) {
+  EXPECT_TRUE(Variant("true").ToBoolean());
+  EXPECT_FALSE(Variant("False").ToBoolean());
+  EXPECT_TRUE(Variant("-1").ToBoolean());
+  EXPECT_FALSE(Variant("0").ToBoolean());
+  EXPECT_EQ(ErrorNumberOf([] { Variant("maybe").ToBoolean(); }), 13);
+  EXPECT_EQ(Variant(true).ToString(), "True");
+  EXPECT_EQ(Variant(2011.0003).ToString(), "2011.0003");
+  EXPECT_EQ(Variant(MakeDate(2011, 4, 1)).ToString(), "2011-04-01");
+  EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToString(); }), 94);
+}
+
+TEST(Variant, FormatsDoublesInTheShortestFormUpTo15Digits) {
+  EXPECT_EQ(FormatDouble(2011 + 0.0001 * 3), "2011.0003");
+  EXPECT_EQ(FormatDouble(2011 + 0.0001 * 10), "2011.001");
+  EXPECT_EQ(FormatDouble(2011 + 0.0001 * 12), "2011.0012");
+  EXPECT_EQ(FormatDouble(0.1 + 0.2), "0.3");
+  EXPECT_EQ(FormatDouble(0.0), "0");
+}
+
+TEST(Variant, DatesCountDaysFrom1899_12_30) {
+  EXPECT_EQ(MakeDate(1899, 12, 30).days, 0.0);
+  EXPECT_EQ(MakeDate(1900, 1, 1).days, 2.0);
+  EXPECT_EQ(MakeDate(2011, 3, 31).days, 40633.0);
+  EXPECT_EQ(FormatDateIso(DateValue{40634.0}), "2011-04-01");
+  EXPECT_EQ(FormatDateIso(DateValue{}), "1899-12-30");
+  const CalendarParts parts = SplitDate(MakeDate(2012, 2, 29, 13, 45, 7));
+  EXPECT_EQ(parts.year, 2012);
+  EXPECT_EQ(parts.month, 2);
+  EXPECT_EQ(parts.day, 29);
+  EXPECT_EQ(parts.hour, 13);
+  EXPECT_EQ(parts.minute, 45);
+  EXPECT_EQ(parts.second, 7);
+  EXPECT_EQ(Variant("2011-03-31").ToDate(), MakeDate(2011, 3, 31));
+}
+
+TEST(Dictionary, KeepsInsertionOrderAndRejectsRepeatedAdd) {
+  Dictionary dictionary;
+  dictionary.Add("b", 2);
+  dictionary.Add("a", 1);
+  dictionary.SetItem("b", 3);
+  EXPECT_EQ(dictionary.Count(), 2);
+  EXPECT_EQ(dictionary.Item("b"), Variant(3));
+  EXPECT_TRUE(dictionary.Item("absent").IsEmpty());
+  EXPECT_FALSE(dictionary.Exists("B"));
+  EXPECT_EQ(dictionary.Entries().front().first, "b");
+  EXPECT_EQ(ErrorNumberOf([&] { dictionary.Add("a", 9); }), 457);
+  std::array<Variant, 2> put{Variant("1"), Variant("X-0001")};
+  dictionary.InvokeByName("item", put);
+  std::array<Variant, 1> key{Variant("1")};
+  EXPECT_EQ(dictionary.InvokeByName("Item", key), Variant("X-0001"));
+}
+
+TEST(StringBuilder, CountsCharactersNotBytesAndEmptiesByRemove) {
+  StringBuilder builder;
+  builder.Append("-- 历史\r\n");
+  builder.Append("SELECT 1");
+  EXPECT_EQ(builder.Length(), 15);
+  EXPECT_EQ(ErrorNumberOf([&] { builder.Remove(1, 16); }), 5);
+  builder.Remove(1, builder.Length());
+  EXPECT_EQ(builder.Text(), "");
+}
+
+TEST(SharedPropertyGroupManager, GroupsAreProcessWideAndPropertiesSharedByNameAndPosition) {
+  std::int32_t isolation = kLockSetGet;
+  std::int32_t release = kProcess;
+  bool existed = true;
+  SharedPropertyGroupManager first;
+  auto group = first.CreatePropertyGroup("PlatformTestGroup", isolation, release, existed);
+  EXPECT_FALSE(existed);
+  group->CreateProperty("Connected", existed)->SetValue(true);
+  group->CreatePropertyByPosition(4, existed)->SetValue("int");
+
+  SharedPropertyGroupManager second;
+  auto again = second.CreatePropertyGroup("PlatformTestGroup", isolation, release, existed);
+  EXPECT_TRUE(existed);
+  EXPECT_EQ(again->Property("Connected")->Value(), Variant(true));
+  EXPECT_EQ(again->PropertyByPosition(4)->Value(), Variant("int"));
+  EXPECT_NE(ErrorNumberOf([&] { again->Property("Absent"); }), 0);
+  EXPECT_NE(ErrorNumberOf([&] { again->PropertyByPosition(5); }), 0);
+}
+
+TEST(SharedPropertyGroupManager, ConcurrentWritersAndReadersSeeWholeValues) {
+  std::int32_t isolation = kLockSetGet;
+  std::int32_t release = kProcess;
+  bool existed = false;
+  auto group =
+      SharedPropertyGroupManager().CreatePropertyGroup("ConcurrentGroup", isolation, release, existed);
+  auto property = group->CreateProperty("Text", existed);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        property->SetValue(std::string(64, static_cast<char>('a' + t)));
+        const std::string seen = property->Value().ToString();
+        EXPECT_EQ(seen, std::string(64, seen.front()));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+}
+
+TEST(ClassRegistry, CreatesByProgIdWithoutRegardToCaseAndRefusesUnknownOnes) {
+  EXPECT_NE(CreateObject("closewright.ccloseDATA"), nullptr);
+  EXPECT_NE(CreateObject("FiscalTerm.clsFiscalTerm"), nullptr);
+  EXPECT_EQ(ErrorNumberOf([] { CreateObject("No.Such.Class"); }), 429);
+  auto object = CreateObject("Closewright.CCloseData");
+  EXPECT_EQ(object->GetIDOfName("executesql"), 0x60030013);
+  EXPECT_EQ(ErrorNumberOf([&] { object->GetIDOfName("DeleteEverything"); }), 438);
+}
+
+TEST(ServerIdentity, AnswersTheFiveRevisionsAndCarriesThe80ByteResource) {
+  for (const Guid& iid : kInterfaceRevisions) EXPECT_TRUE(AnswersInterface(iid));
+  EXPECT_FALSE(AnswersInterface(kClsidCCloseData));
+  const auto resource = InterfaceIdResource();
+  EXPECT_EQ(resource[0], 80);
+  EXPECT_EQ(resource[1] | resource[2] | resource[3], 0);
+  // The current interface comes last, Data1 little-endian.
+  EXPECT_EQ(resource[4 + 64], 0xA4);
+  EXPECT_EQ(resource[4 + 64 + 3], 0x76);
+  EXPECT_EQ(ToString(kClsidCCloseData), "{852ABB63-AB2A-4463-B1F6-88D1D6852F1D}");
+}
+
+TEST(ServerEntryPoints, HandOutTheClassObjectAndTrackLiveObjects) {
+  void* classObject = nullptr;
+  EXPECT_EQ(DllGetClassObject(&kIidCCloseData, &kIidIClassFactory, &classObject), kClassNotAvailable);
+  ASSERT_EQ(DllGetClassObject(&kClsidCCloseData, &kIidIClassFactory, &classObject), kSOk);
+  std::shared_ptr<Dispatch> object;
+  auto* factory = static_cast<CloseDataClassObject*>(classObject);
+  EXPECT_EQ(factory->CreateInstance(kClsidCCloseData, object), kNoInterface);
+  ASSERT_EQ(factory->CreateInstance(kIidCCloseDataV2, object), kSOk);
+  EXPECT_EQ(DllCanUnloadNow(), kSFalse);
+  object.reset();
+  EXPECT_EQ(DllCanUnloadNow(), kSOk);
+}
+
+TEST(ComError, PrintsOneLineWithTheNumberInHex) {
+  ComError error(-2147205052, "CCloseData.InitDataEnv", "");
+  EXPECT_EQ(error.ToLine(), "error -2147205052 (0x80044044) from CCloseData.InitDataEnv: ");
+  ComError composed(5, "Calcory.CCloseData.EndOpCostHistoryData\r\nClosewright", "bad\nthing");
+  EXPECT_EQ(composed.ToLine(),
+            "error 5 (0x00000005) from Calcory.CCloseData.EndOpCostHistoryData  Closewright: bad thing");
+}
+
+}  // namespace
+}  // namespace closewright

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "outside/Diagnostics.h"
+
+namespace closewright::testing {
+
+/// A fresh embedded ledger file in a private temporary folder, removed with the object.
+class TemporaryDatabase {
+ public:
+  TemporaryDatabase();
+  ~TemporaryDatabase();
+  TemporaryDatabase(const TemporaryDatabase&) = delete;
+  TemporaryDatabase& operator=(const TemporaryDatabase&) = delete;
+
+  const std::string& File() const { return file_; }
+  /// `Provider=Closewright.SQLite;Data Source=<file>`.
+  std::string ConnectString() const;
+  /// A connection description naming this database.
+  std::string Description() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::string file_;
+};
+
+struct SentText {
+  std::int32_t connection;
+  std::string operation;
+  std::string text;
+};
+
+/// Records every text sent to a database and every vote cast while it lives.
+class Recorder {
+ public:
+  Recorder();
+  ~Recorder();
+  std::vector<SentText> texts;
+  std::vector<std::string> votes;
+  /// The texts sent by Execute, leaving out the isolation statement each connection opens with.
+  std::vector<std::string> ExecutedStatements() const;
+};
+
+}  // namespace closewright::testing
