@@ -1,0 +1,106 @@
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "outside/ComError.h"
+#include "outside/ObjectContext.h"
+#include "tools/closewright/Commands.h"
+#include "tools/ledger/LedgerGenerator.h"
+
+namespace closewright::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct InitOptions {
+  std::string database;
+  ledger::LedgerOptions ledger;
+  bool force = false;
+};
+
+// The files SQLite keeps beside a database.
+void RemoveDatabaseFiles(const fs::path& file) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    fs::remove(fs::path(file.string() + suffix), ignored);
+}
+
+[[noreturn]] void Fail(const std::string& message) {
+  std::fprintf(stderr, "closewright init: %s\n", message.c_str());
+  throw CLI::RuntimeError(1);
+}
+
+void RunInit(const InitOptions& options) {
+  const fs::path target(options.database);
+  std::error_code error;
+  if (fs::is_directory(target, error)) Fail(options.database + " is a directory");
+  if (fs::exists(target, error) && fs::file_size(target, error) > 0 && !options.force) {
+    Fail(options.database + " already exists and is not empty; pass --force to replace it");
+  }
+
+  // The ledger is built beside the target and moved over it only once complete, so that a failure leaves
+  // an existing file as it was and no half-made ledger behind.
+  const fs::path partial(target.string() + ".partial");
+  RemoveDatabaseFiles(partial);
+  const auto started = std::chrono::steady_clock::now();
+  ledger::LedgerSummary summary;
+  try {
+    const std::string connectString = ledger::EmbeddedConnectString(partial.string());
+    Transaction transaction;
+    ledger::CreateSchema(connectString);
+    if (options.ledger.tasks > 0) summary = ledger::GenerateLedger(connectString, options.ledger);
+    transaction.Commit();
+  } catch (const ComError& failure) {
+    RemoveDatabaseFiles(partial);
+    Fail(failure.ToLine());
+  }
+  RemoveDatabaseFiles(target);
+  fs::rename(partial, target, error);
+  if (error) {
+    RemoveDatabaseFiles(partial);
+    Fail("cannot move the new ledger to " + options.database + ": " + error.message());
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  const auto tables = ledger::SchemaTableNames();
+  if (options.ledger.tasks == 0) {
+    std::printf("Created %s: %zu tables of the reference schema, no ledger rows (%.2f s)\n",
+                options.database.c_str(), tables.size(), seconds);
+    return;
+  }
+  std::printf(
+      "Created %s: %zu tables, %d production tasks (seed %llu), current period %d.%02d, %lld rows (%.2f s)\n",
+      options.database.c_str(), tables.size(), options.ledger.tasks,
+      static_cast<unsigned long long>(options.ledger.seed), options.ledger.year, options.ledger.period,
+      static_cast<long long>(summary.TotalRows()), seconds);
+  for (const ledger::TableCount& table : summary.tables) {
+    std::printf("  %-38s %10lld\n", table.table.c_str(), static_cast<long long>(table.rows));
+  }
+}
+
+}  // namespace
+
+void AddInitCommand(CLI::App& app, GlobalOptions& /*options*/) {
+  auto init = std::make_shared<InitOptions>();
+  CLI::App* command = app.add_subcommand(
+      "init", "Create a ledger database: the reference schema and a generated sample ledger");
+  command->add_option("--db", init->database, "Database file to create (embedded provider)")->required();
+  command->add_option("--tasks", init->ledger.tasks, "Number of production tasks; 0 creates the schema only")
+      ->check(CLI::Range(0, 10'000'000))
+      ->capture_default_str();
+  command->add_option("--seed", init->ledger.seed, "Seed of the generated data")->capture_default_str();
+  command->add_option("--year", init->ledger.year, "Year of the current (open) period")
+      ->check(CLI::Range(1901, 9998))
+      ->capture_default_str();
+  command->add_option("--period", init->ledger.period, "Current (open) period, a calendar month")
+      ->check(CLI::Range(1, 12))
+      ->capture_default_str();
+  command->add_flag("--force", init->force, "Replace an existing non-empty database file");
+  command->callback([init] { RunInit(*init); });
+}
+
+}  // namespace closewright::tool
