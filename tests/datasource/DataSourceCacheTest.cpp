@@ -5,27 +5,28 @@
 #include <thread>
 #include <vector>
 
+#include "datasource/DataSourceSupport.h"
 #include "datasource/ProviderFacts.h"
 #include "outside/Dictionary.h"
 #include "outside/SharedProperty.h"
-#include "tests/datasource/DataSourceSupport.h"
 
 namespace closewright {
 namespace {
 
-using testing::Description;
-using testing::MakeDataSource;
-using testing::SqlTraceRecorder;
-using testing::SwallowedErrorRecorder;
-using testing::TempDatabase;
-using testing::UniqueDbmsName;
+using testing::TemporaryDatabase;
+using testing::datasource::Description;
+using testing::datasource::Execute;
+using testing::datasource::MakeDataSource;
+using testing::datasource::SqlTraceRecorder;
+using testing::datasource::SwallowedErrorRecorder;
+using testing::datasource::UniqueDbmsName;
 
 constexpr std::string_view kSupportedProcQuery = "SELECT FProcName FROM t_SupportedProc";
 
-void CreateSupportedProc(const TempDatabase& database, const std::vector<std::string>& rows) {
-  database.Execute("CREATE TABLE t_SupportedProc (FProcName varchar(128) NULL)");
+void CreateSupportedProc(const TemporaryDatabase& database, const std::vector<std::string>& rows) {
+  Execute(database, "CREATE TABLE t_SupportedProc (FProcName varchar(128) NULL)");
   for (const std::string& row : rows)
-    database.Execute("INSERT INTO t_SupportedProc (FProcName) VALUES (" + row + ")");
+    Execute(database, "INSERT INTO t_SupportedProc (FProcName) VALUES (" + row + ")");
 }
 
 std::shared_ptr<SharedPropertyGroup> OpenGroup(const std::string& name) {
@@ -47,7 +48,7 @@ bool IsTrue(const Variant& value) {
 
 /// What the provider itself says, read the way the fill reads it.
 struct ProviderAnswers {
-  explicit ProviderAnswers(const TempDatabase& database) {
+  explicit ProviderAnswers(const TemporaryDatabase& database) {
     Connection connection;
     connection.Open(database.ConnectString());
     Properties& properties = connection.GetProperties();
@@ -68,7 +69,7 @@ struct ProviderAnswers {
 };
 
 TEST(DataSourceCache, FactsAndProceduresAreReadOnceAndKeptForTheProcess) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {"'sp_close'", "'SP_Reopen '"});
   const ProviderAnswers provider(database);
   const std::string name = UniqueDbmsName("Facts");
@@ -97,14 +98,14 @@ TEST(DataSourceCache, FactsAndProceduresAreReadOnceAndKeptForTheProcess) {
   EXPECT_TRUE(IsTrue(GroupValue(group, "Connected")));
 
   // Rows added later are not seen while the process lives: the table is asked once.
-  database.Execute("INSERT INTO t_SupportedProc (FProcName) VALUES ('sp_later')");
+  Execute(database, "INSERT INTO t_SupportedProc (FProcName) VALUES ('sp_later')");
   EXPECT_FALSE(MakeDataSource(Description(database, name, "7"))->ProcSupported("sp_later"));
   EXPECT_EQ(trace.CountOf(kSupportedProcQuery), 1);
 }
 
 TEST(DataSourceCache, DescriptionsWithTheSameNameAndVersionShareOneCacheAcrossDatabases) {
-  TempDatabase first;
-  TempDatabase second;
+  TemporaryDatabase first;
+  TemporaryDatabase second;
   CreateSupportedProc(first, {"'sp_first'"});
   CreateSupportedProc(second, {"'sp_second'"});
   const std::string name = UniqueDbmsName("Shared");
@@ -121,8 +122,8 @@ TEST(DataSourceCache, DescriptionsWithTheSameNameAndVersionShareOneCacheAcrossDa
 }
 
 TEST(DataSourceCache, MissingProcedureTableIsRaisedOnlyByProcSupportedAndEveryReadFillsAgain) {
-  TempDatabase database;
-  database.Execute("CREATE TABLE t_Other (FID int NULL)");
+  TemporaryDatabase database;
+  Execute(database, "CREATE TABLE t_Other (FID int NULL)");
   const ProviderAnswers provider(database);
   ComError expected(0, "", "");
   try {
@@ -177,7 +178,7 @@ TEST(DataSourceCache, MissingProcedureTableIsRaisedOnlyByProcSupportedAndEveryRe
 }
 
 TEST(DataSourceCache, EmptyProcedureTableCompletesTheFill) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {});
   const std::string name = UniqueDbmsName("Empty");
   const auto dataSource = MakeDataSource(Description(database, name));
@@ -188,7 +189,7 @@ TEST(DataSourceCache, EmptyProcedureTableCompletesTheFill) {
 }
 
 TEST(DataSourceCache, NullProcedureNameFailsTheFillAtThatRow) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {"'sp_before'", "NULL", "'sp_after'"});
   const std::string name = UniqueDbmsName("NullName");
   const auto dataSource = MakeDataSource(Description(database, name));
@@ -204,7 +205,7 @@ TEST(DataSourceCache, NullProcedureNameFailsTheFillAtThatRow) {
 }
 
 TEST(DataSourceCache, ProcedureListedTwiceIsSupportedAndDoesNotFailTheFill) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {"'sp_twice'", "'sp_twice'"});
   const auto dataSource = MakeDataSource(Description(database, UniqueDbmsName("Twice")));
 
@@ -212,7 +213,7 @@ TEST(DataSourceCache, ProcedureListedTwiceIsSupportedAndDoesNotFailTheFill) {
 }
 
 TEST(DataSourceCache, EmptyNameAndVersionGiveAGroupNamedDataSource) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {"'sp_unnamed'"});
   const auto dataSource =
       MakeDataSource("ConnectString={" + database.ConnectString() + "};DBMS Name=;DBMS Version=");
@@ -223,7 +224,7 @@ TEST(DataSourceCache, EmptyNameAndVersionGiveAGroupNamedDataSource) {
 
 TEST(DataSourceCache, CachedValuesAreReadWithoutTheDatabaseOnceFilled) {
   // A group already filled answers from memory: the description's database need not even exist.
-  TempDatabase neverCreated;
+  TemporaryDatabase neverCreated;
   const std::string name = UniqueDbmsName("Prefilled");
   const auto group = OpenGroup(name + "1DataSource");
   bool existed = false;
@@ -282,7 +283,7 @@ TEST(ProviderFacts, BitmaskTheProviderCannotGiveKeepsWhatThePropertyHeld) {
 }
 
 TEST(DataSourceCache, ThreadsSeeEitherNoFillOrACompleteOne) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateSupportedProc(database, {"'sp_shared'"});
   const ProviderAnswers provider(database);
   const std::string name = UniqueDbmsName("Threads");

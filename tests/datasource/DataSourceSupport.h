@@ -1,9 +1,6 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,41 +12,17 @@
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
 #include "parse/CParse.h"
+#include "support/TestDatabase.h"
 
-namespace closewright::testing {
+namespace closewright::testing::datasource {
 
-/// An embedded database in a file of its own, removed with its journal files at the end of the test.
-class TempDatabase {
- public:
-  TempDatabase() {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("closewright-datasource-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".db");
-    Remove();
-  }
-  ~TempDatabase() { Remove(); }
-  TempDatabase(const TempDatabase&) = delete;
-  TempDatabase& operator=(const TempDatabase&) = delete;
-
-  std::string ConnectString() const { return "Provider=Closewright.SQLite;Data Source=" + path_.string(); }
-
-  /// Runs one batch on a connection of its own.
-  void Execute(std::string_view batch) const {
-    Connection connection;
-    connection.Open(ConnectString());
-    connection.Execute(batch);
-    connection.Close();
-  }
-
- private:
-  void Remove() const {
-    std::error_code ignored;
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-      std::filesystem::remove(path_.string() + suffix, ignored);
-    }
-  }
-  std::filesystem::path path_;
-};
+/// Runs one batch on a connection of its own.
+inline void Execute(const TemporaryDatabase& database, std::string_view batch) {
+  Connection connection;
+  connection.Open(database.ConnectString());
+  connection.Execute(batch);
+  connection.Close();
+}
 
 /// A DBMS name no other test uses: the caches are process-wide and keyed by name and version.
 inline std::string UniqueDbmsName(std::string_view tag) {
@@ -57,7 +30,7 @@ inline std::string UniqueDbmsName(std::string_view tag) {
   return "Cache" + std::string(tag) + std::to_string(++counter);
 }
 
-inline std::string Description(const TempDatabase& database, const std::string& dbmsName,
+inline std::string Description(const TemporaryDatabase& database, const std::string& dbmsName,
                                const std::string& dbmsVersion = "1") {
   return "ConnectString={" + database.ConnectString() + "};DBMS Name=" + dbmsName +
          ";DBMS Version=" + dbmsVersion;
@@ -128,4 +101,4 @@ class SwallowedErrorRecorder {
   std::vector<Entry> entries_;
 };
 
-}  // namespace closewright::testing
+}  // namespace closewright::testing::datasource

@@ -5,25 +5,27 @@
 #include <thread>
 #include <vector>
 
+#include "datasource/DataSourceSupport.h"
 #include "outside/Dictionary.h"
 #include "outside/SharedProperty.h"
-#include "tests/datasource/DataSourceSupport.h"
 
 namespace closewright {
 namespace {
 
-using testing::Description;
-using testing::MakeDataSource;
-using testing::SqlTraceRecorder;
-using testing::TempDatabase;
-using testing::UniqueDbmsName;
+using testing::TemporaryDatabase;
+using testing::datasource::Description;
+using testing::datasource::Execute;
+using testing::datasource::MakeDataSource;
+using testing::datasource::SqlTraceRecorder;
+using testing::datasource::UniqueDbmsName;
 
 constexpr std::string_view kCatalogueQuery =
     "select FDataType, FTypeName, FMaxPrecision, FMinScale, FMaxScale, FActualType, FActualSize, FBindType "
     "from t_DataTypeInfo";
 
-void CreateCatalogue(const TempDatabase& database) {
-  database.Execute(
+void CreateCatalogue(const TemporaryDatabase& database) {
+  Execute(
+      database,
       "CREATE TABLE t_DataTypeInfo (FDataType int NULL, FTypeName varchar(128) NULL, FMaxPrecision int NULL, "
       "FMinScale int NULL, FMaxScale int NULL, FActualType int NULL, FActualSize int NULL, FBindType int "
       "NULL)");
@@ -31,11 +33,11 @@ void CreateCatalogue(const TempDatabase& database) {
 
 // Values in column order: FDataType, FTypeName, FMaxPrecision, FMinScale, FMaxScale, FActualType,
 // FActualSize, FBindType.
-void AddType(const TempDatabase& database, std::string_view values) {
-  database.Execute("INSERT INTO t_DataTypeInfo VALUES (" + std::string(values) + ")");
+void AddType(const TemporaryDatabase& database, std::string_view values) {
+  Execute(database, "INSERT INTO t_DataTypeInfo VALUES (" + std::string(values) + ")");
 }
 
-void AddSampleTypes(const TempDatabase& database) {
+void AddSampleTypes(const TemporaryDatabase& database) {
   AddType(database, "1, 'decimal', 38, 0, 38, 131, NULL, 14");
   AddType(database, "2, 'varchar', 40, NULL, NULL, 200, NULL, 129");
   AddType(database, "3, 'int', NULL, NULL, NULL, 3, NULL, 3");
@@ -73,7 +75,7 @@ class DataTypeCatalogue : public ::testing::Test {
                                       arguments.bindType);
   }
 
-  TempDatabase database_;
+  TemporaryDatabase database_;
   std::string name_ = UniqueDbmsName("Types");
   std::unique_ptr<cDataSource> dataSource_ = MakeDataSource(Description(database_, name_));
 };
@@ -190,7 +192,7 @@ TEST_F(DataTypeCatalogue, AbsentCodeFails) {
 TEST_F(DataTypeCatalogue, CatalogueIsReadOnceWithItsEightColumnsAsEachRowsDictionary) {
   SqlTraceRecorder trace;
   EXPECT_EQ(dataSource_->GetBindType(1), 14);
-  database_.Execute("DELETE FROM t_DataTypeInfo WHERE FDataType = 1");
+  Execute(database_, "DELETE FROM t_DataTypeInfo WHERE FDataType = 1");
   EXPECT_EQ(MakeDataSource(Description(database_, name_))->GetBindType(1), 14);
   EXPECT_EQ(trace.CountOf(kCatalogueQuery), 1);
 
@@ -207,13 +209,13 @@ TEST_F(DataTypeCatalogue, CatalogueIsReadOnceWithItsEightColumnsAsEachRowsDictio
 
 TEST_F(DataTypeCatalogue, CatalogueIsSharedByDatabasesWithTheSameNameAndVersion) {
   EXPECT_EQ(dataSource_->GetBindType(2), 129);
-  TempDatabase withoutCatalogue;
+  TemporaryDatabase withoutCatalogue;
   EXPECT_EQ(MakeDataSource(Description(withoutCatalogue, name_))->GetBindType(2), 129);
 }
 
 TEST(DataTypeCatalogueLoad, FailedLoadLeavesTheGroupEmptyForTheProcess) {
-  TempDatabase database;
-  database.Execute("CREATE TABLE t_Other (FID int NULL)");
+  TemporaryDatabase database;
+  Execute(database, "CREATE TABLE t_Other (FID int NULL)");
   const std::string description = Description(database, UniqueDbmsName("NoCatalogue"));
 
   try {
@@ -236,7 +238,7 @@ TEST(DataTypeCatalogueLoad, FailedLoadLeavesTheGroupEmptyForTheProcess) {
 }
 
 TEST(DataTypeCatalogueLoad, LoadStoppedByANullCodeKeepsTheRowsBeforeIt) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateCatalogue(database);
   AddType(database, "1, 'decimal', 38, 0, 38, 131, NULL, 14");
   AddType(database, "NULL, 'broken', NULL, NULL, NULL, 0, NULL, 0");
@@ -254,7 +256,7 @@ TEST(DataTypeCatalogueLoad, LoadStoppedByANullCodeKeepsTheRowsBeforeIt) {
 }
 
 TEST(DataTypeCatalogueLoad, ConcurrentFirstLookupsAllSeeTheWholeCatalogue) {
-  TempDatabase database;
+  TemporaryDatabase database;
   CreateCatalogue(database);
   AddSampleTypes(database);
   const std::string description = Description(database, UniqueDbmsName("Concurrent"));
