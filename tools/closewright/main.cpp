@@ -6,6 +6,7 @@
 
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
+#include "tools/closewright/CloseDriver.h"
 #include "tools/closewright/Commands.h"
 #include "tools/closewright/TraceWriter.h"
 
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
                  "{\"seq\":N,\"conn\":C,\"op\":\"Execute\"|\"Recordset.Open\",\"text\":\"...\"}");
   AddCallCommand(app, options);
   AddQueryCommand(app, options);
+  AddInitCommand(app, options);
+  AddCloseCommands(app, options);
 
   std::unique_ptr<TraceWriter> trace;
   app.parse_complete_callback([&] {
@@ -52,7 +55,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // Help and version requests end well; every other parse failure is a usage error.
+    return app.exit(error) == 0 ? 0 : 2;
+  } catch (const Refused& refusal) {
+    std::cerr << "refused: " << refusal.what() << '\n';
+    return 3;
   } catch (const ComError& error) {
     std::cerr << error.ToLine() << '\n';
     return 1;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace closewright::tool {
+
+struct Period {
+  std::int32_t year = 0;
+  std::int32_t period = 0;
+  friend bool operator==(const Period&, const Period&) = default;
+};
+
+/// Calendar-month periods: period 12 is followed by period 1 of the next year.
+Period FollowingPeriod(Period period);
+Period PrecedingPeriod(Period period);
+std::string ToText(Period period);
+
+/// Rows of one table in the closed and the next period, before and after the run.
+struct TableChange {
+  std::string table;
+  std::int64_t closedBefore = 0, closedAfter = 0, nextBefore = 0, nextAfter = 0;
+};
+
+/// Control totals of the balances: what the closed period ends with, what the next begins with, and the part
+/// of the difference that belongs to tasks finished in the closed period (not carried forward).
+struct ControlTotals {
+  double endingQuantity = 0, endingAmount = 0;
+  double beginningQuantity = 0, beginningAmount = 0;
+  double finishedQuantity = 0, finishedAmount = 0;
+};
+
+struct StepTiming {
+  std::string step;
+  double seconds = 0;
+};
+
+struct RunReport {
+  std::string action;  // "close" or "reopen"
+  Period period, next;
+  bool preview = false;
+  std::vector<StepTiming> steps;
+  std::vector<TableChange> tables;
+  std::optional<ControlTotals> totals;
+  std::vector<TableChange> discarded;  // reopen: rows of later periods that go
+  double seconds = 0;
+};
+
+struct RunOptions {
+  std::string description;
+  Period period;
+  std::optional<Period> next;
+  bool force = false;
+  bool preview = false;
+  /// Called after each step finishes: index (1-based), count, name, seconds.
+  std::function<void(int, int, const std::string&, double)> progress;
+  /// Called before a reopen changes anything, with the rows it will discard.
+  std::function<void(const std::vector<TableChange>&)> beforeDiscard;
+};
+
+/// A run refused by a check (wrong period, ledger busy): nothing was changed.
+class Refused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Closes `period` and opens the next one in one transaction; `preview` rolls it back.
+RunReport RunClose(const RunOptions& options);
+/// Undoes the close of `period` in one transaction; `preview` rolls it back.
+RunReport RunReopen(const RunOptions& options);
+
+/// Per-table checksums of the rows that a close archives and a reopen restores (live and history), and of
+/// t_SystemProfile; FIDs of renumbered tables left out.
+std::vector<std::pair<std::string, std::string>> LedgerChecksums(const std::string& description);
+
+/// The close log, newest first, as text lines.
+std::vector<std::string> CloseLogLines(const std::string& description, int limit);
+
+std::string ReportAsJson(const RunReport& report);
+std::string ReportAsTable(const RunReport& report);
+
+}  // namespace closewright::tool
