@@ -1,0 +1,108 @@
+// Mapping OLE DB SQL Server connect strings to ODBC, and masking passwords.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "outside/ComError.h"
+#include "outside/odbc/OdbcProvider.h"
+
+namespace closewright {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct MappingCase {
+  const char* oleDb;
+  const char* driver;
+  const char* odbc;
+};
+
+TEST(OdbcConnectStringTest, OleDbSqlServerStringsMapToOdbcKeywords) {
+  const MappingCase cases[] = {
+      {"Provider=SQLOLEDB;Data Source=db1;Initial Catalog=Ledger;User ID=sa;Password=pw",
+       "ODBC Driver 18 for SQL Server",
+       "Driver=ODBC Driver 18 for SQL Server;Server=db1;Database=Ledger;UID=sa;PWD=pw"},
+      // The port stays after a comma for Microsoft's driver; FreeTDS takes it as a keyword of its own.
+      {"Provider=SQLOLEDB.1;Data Source=db1,1433;Initial Catalog=Ledger;User ID=sa;Password=pw", "MSSQL",
+       "Driver=MSSQL;Server=db1,1433;Database=Ledger;UID=sa;PWD=pw"},
+      {"Provider=SQLOLEDB;Data Source=tcp:db1,1433;Initial Catalog=Ledger;User ID=sa;Password=pw", "FreeTDS",
+       "Driver=FreeTDS;Server=db1;Port=1433;Database=Ledger;UID=sa;PWD=pw;ClientCharset=UTF-8"},
+      // Odd spacing and letter case, braces and quotes around values.
+      {"  provider = SQLNCLI11 ; data source = { db1\\SQLEXPRESS } ;initial catalog=\"Close;Ledger\";"
+       "user id=sa;PASSWORD={p}}w;d}",
+       "X", "Driver=X;Server=db1\\SQLEXPRESS;Database={Close;Ledger};UID=sa;PWD={p}}w;d}"},
+      {"Provider=MSOLEDBSQL19;Server=(local);Database=Ledger;Integrated Security=SSPI;User ID=ignored", "X",
+       "Driver=X;Server=localhost;Database=Ledger;Trusted_Connection=yes"},
+      {"Provider=MSOLEDBSQL;Data Source=.\\SQLEXPRESS;Trusted_Connection=Yes", "X",
+       "Driver=X;Server=localhost\\SQLEXPRESS;Trusted_Connection=yes"},
+      // Missing parts: no data source means the local default instance; nothing else is invented.
+      {"Provider=SQLOLEDB", "X", "Driver=X;Server=localhost"},
+      {"Provider=SQLOLEDB;;Initial Catalog=;Persist Security Info=False;Application Name=Close;Encrypt=yes;"
+       "Trust Server Certificate=True",
+       "X", "Driver=X;Server=localhost;APP=Close;Encrypt=yes;TrustServerCertificate=True"},
+      // Later keys replace earlier ones, as ADO reads them.
+      {"Provider=SQLOLEDB;Data Source=a;Data Source=b;Initial Catalog=c", "X",
+       "Driver=X;Server=b;Database=c"},
+      // A driver name with a separator in it is braced.
+      {"Provider=SQLOLEDB;Data Source=a", "Free;TDS", "Driver={Free;TDS};Server=a"},
+  };
+  for (const MappingCase& mapping : cases) {
+    EXPECT_TRUE(IsOleDbSqlServerConnectString(mapping.oleDb)) << mapping.oleDb;
+    EXPECT_EQ(MapOleDbConnectString(mapping.oleDb, mapping.driver), mapping.odbc) << mapping.oleDb;
+  }
+}
+
+TEST(OdbcConnectStringTest, StringsOfOtherProvidersAreNotMapped) {
+  for (const char* other :
+       {"Driver=SQLite3;Database=x.db", "DSN=Ledger", "Provider=Closewright.SQLite;Data Source=x",
+        "Provider=MSDASQL;DSN=Ledger", "", "Provider", "Provider=SQLOLEDBX;Data Source=a"}) {
+    EXPECT_FALSE(IsOleDbSqlServerConnectString(other)) << other;
+    try {
+      MapOleDbConnectString(other);
+      ADD_FAILURE() << "mapped: " << other;
+    } catch (const ComError& error) {
+      EXPECT_EQ(error.Number(), error_number::kOpenFailed);
+    }
+  }
+  try {
+    MapOleDbConnectString("Provider=MSDASQL;DSN=Ledger;PWD=secret");
+  } catch (const ComError& error) {
+    EXPECT_THAT(error.Description(), Not(HasSubstr("secret")));
+    EXPECT_THAT(error.FailingText(), Not(HasSubstr("secret")));
+  }
+}
+
+TEST(OdbcConnectStringTest, MappedStringsUseTheDriverTheEnvironmentNames) {
+  ::unsetenv("CLOSEWRIGHT_ODBC_DRIVER");
+  EXPECT_EQ(OdbcDriverForMappedStrings(), "FreeTDS");
+  ::setenv("CLOSEWRIGHT_ODBC_DRIVER", "ODBC Driver 18 for SQL Server", 1);
+  EXPECT_EQ(OdbcDriverForMappedStrings(), "ODBC Driver 18 for SQL Server");
+  ::setenv("CLOSEWRIGHT_ODBC_DRIVER", "  ", 1);
+  EXPECT_EQ(OdbcDriverForMappedStrings(), "FreeTDS");
+  ::unsetenv("CLOSEWRIGHT_ODBC_DRIVER");
+}
+
+TEST(OdbcConnectStringTest, PasswordsAreMaskedWhateverTheirForm) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Driver=FreeTDS;Server=a;UID=sa;PWD=secret", "Driver=FreeTDS;Server=a;UID=sa;PWD=***"},
+      {"Driver=FreeTDS;PWD={se;cr}}et};UID=sa", "Driver=FreeTDS;PWD=***;UID=sa"},
+      {"Provider=SQLOLEDB;Password = \"se;cret\" ;User ID=sa",
+       "Provider=SQLOLEDB;Password = *** ;User ID=sa"},
+      {" pwd=secret", " pwd=***"},
+      {"PWD={unclosed;secret", "PWD=***"},
+      // ADO would read the quote as opening a value; the driver manager would not: mask for both.
+      {"X='a;PWD=secret", "X='a;PWD=***"},
+      {"UID=sa;PWD=one;Password=two", "UID=sa;PWD=***;Password=***"},
+      {"Driver=X;Database=pwd", "Driver=X;Database=pwd"},
+  };
+  for (const auto& [given, masked] : cases) {
+    EXPECT_EQ(MaskConnectStringPasswords(given), masked) << given;
+  }
+}
+
+}  // namespace
+}  // namespace closewright

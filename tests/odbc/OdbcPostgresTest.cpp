@@ -1,0 +1,111 @@
+// The ODBC provider's batch and transaction mechanics against Debian's PostgreSQL ODBC driver and a private
+// PostgreSQL server: unlike SQLite's driver, this one runs texts of several statements.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "outside/Ado.h"
+#include "outside/ComError.h"
+#include "outside/ObjectContext.h"
+#include "outside/odbc/OdbcProvider.h"
+#include "tests/odbc/OdbcTestSupport.h"
+
+namespace closewright {
+namespace {
+
+using ::testing::HasSubstr;
+
+class OdbcPostgresTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    cluster_ = testing::PostgresCluster::Start(whyNot_);
+    if (cluster_) {
+      try {
+        OpenOdbcSession(cluster_->ConnectString());
+      } catch (const ComError& error) {
+        whyNot_ = "the PostgreSQL ODBC driver is not usable: " + error.Description();
+        cluster_.reset();
+      }
+    }
+  }
+  static void TearDownTestSuite() { cluster_.reset(); }
+
+  void SetUp() override {
+    if (!cluster_) GTEST_SKIP() << whyNot_;
+    auto session = Open();
+    session->Execute("DROP TABLE IF EXISTS OPCostBalance; CREATE TABLE OPCostBalance (FID INT)");
+  }
+
+  static std::unique_ptr<DatabaseSession> Open() { return OpenOdbcSession(cluster_->ConnectString()); }
+  static std::size_t RowCount() { return Open()->Query("SELECT FID FROM OPCostBalance").rows.size(); }
+
+  static std::unique_ptr<testing::PostgresCluster> cluster_;
+  static std::string whyNot_;
+};
+
+std::unique_ptr<testing::PostgresCluster> OdbcPostgresTest::cluster_;
+std::string OdbcPostgresTest::whyNot_;
+
+TEST_F(OdbcPostgresTest, LaterFailingStatementOfABatchSurfacesAndRollbackUndoesTheEarlierOnes) {
+  const std::string batch =
+      "INSERT INTO OPCostBalance VALUES (1);\r\nINSERT INTO OPCostBalance VALUES (2);\r\n"
+      "INSERT INTO OPCostMissing VALUES (3)";
+  try {
+    RunInObjectContext([&] {
+      Connection connection;
+      connection.Open(cluster_->ConnectString());
+      connection.Execute(batch);
+    });
+    ADD_FAILURE() << "the batch's failing statement was not reported";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Number(), error_number::kCommandFailed);
+    EXPECT_THAT(error.Description(), HasSubstr("opcostmissing"));
+    EXPECT_EQ(error.SqlState(), "42P01");
+    EXPECT_EQ(error.FailingText(), batch);
+  }
+  EXPECT_EQ(RowCount(), 0u);
+
+  RunInObjectContext([&] {
+    Connection connection;
+    connection.Open(cluster_->ConnectString());
+    connection.Execute("INSERT INTO OPCostBalance VALUES (1);\r\nINSERT INTO OPCostBalance VALUES (2)");
+  });
+  EXPECT_EQ(RowCount(), 2u);
+}
+
+TEST_F(OdbcPostgresTest, QuerySkipsRowCountsAndReturnsTheFirstResultSet) {
+  auto session = Open();
+  const ResultTable table = session->Query(
+      "INSERT INTO OPCostBalance VALUES (7);\r\nSELECT FID, 'x' || '期' AS FNote, 1.5::numeric AS FRate, "
+      "NULL::int AS FNone FROM OPCostBalance");
+  EXPECT_EQ(table.columns, (std::vector<std::string>{"fid", "fnote", "frate", "fnone"}));
+  ASSERT_EQ(table.rows.size(), 1u);
+  EXPECT_EQ(table.rows[0][0], Variant(std::int32_t{7}));
+  EXPECT_EQ(table.rows[0][1], Variant("x期"));
+  EXPECT_EQ(table.rows[0][2], Variant(1.5));
+  EXPECT_TRUE(table.rows[0][3].IsNull());
+}
+
+TEST_F(OdbcPostgresTest, ConnectionLostDuringCommitIsReportedAsOutcomeUnknown) {
+  auto session = Open();
+  auto administrator = Open();
+  session->BeginTransaction();
+  session->Execute("INSERT INTO OPCostBalance VALUES (1)");
+  const std::int32_t backend = session->Query("SELECT pg_backend_pid()").rows.at(0).at(0).ToLong();
+  administrator->Execute("SELECT pg_terminate_backend(" + std::to_string(backend) + ")");
+  try {
+    session->Commit();
+    ADD_FAILURE() << "a commit on a lost connection reported success";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Number(), error_number::kOutcomeUnknown);
+    EXPECT_THAT(error.Description(), HasSubstr("unknown"));
+  }
+  session->Rollback();  // must stay quiet on the dead connection
+  EXPECT_EQ(RowCount(), 0u);
+}
+
+}  // namespace
+}  // namespace closewright
