@@ -3,6 +3,7 @@
 #include "outside/Dictionary.h"
 #include "outside/Dispatch.h"
 #include "outside/calendar/FiscalTerm.h"
+#include "outside/numbering/Numerist.h"
 
 namespace closewright {
 namespace {
@@ -14,6 +15,7 @@ const bool registered = [] {
   registry.Register(std::string(kCloseDataProgId), [] { return std::make_shared<CCloseData>(); });
   registry.Register(std::string(kCalendarProgId), [] { return std::make_shared<FiscalTerm>(); });
   registry.Register("Scripting.Dictionary", [] { return std::make_shared<Dictionary>(); });
+  RegisterNumberingComponent(registry);
   return true;
 }();
 

@@ -1,5 +1,6 @@
 #include "tools/closewright/CloseDriver.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -200,7 +201,12 @@ std::string UserOf(const std::string& description) {
     if (EqualsIgnoringCase(key, "UserName") && !value.empty()) return value;
   }
   if (const char* user = std::getenv("USER"); user && *user) return user;
-  return "unknown";
+  char name[256];
+  if (::getlogin_r(name, sizeof name) == 0) return name;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_name != nullptr) {
+    return entry->pw_name;
+  }
+  return "uid " + std::to_string(::getuid());
 }
 
 std::string Timestamp() {
