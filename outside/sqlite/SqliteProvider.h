@@ -9,8 +9,12 @@
 
 namespace closewright {
 
-/// Opens the embedded provider on the file named by the connect string's "Data Source" (created when
-/// missing; ":memory:" for a private in-memory database).
+/// The provider name of the embedded database, as connect strings name it and as its errors' Source.
+inline constexpr const char* kSqliteProviderName = "Closewright.SQLite";
+
+/// Opens an embedded-database session for the pairs of `Provider=Closewright.SQLite;Data Source=<file>`.
+/// The file is created when missing; `:memory:` gives a private in-memory database. The session runs the
+/// component's T-SQL batches with SQL Server's semantics (docs/tsql-subset.md lists the subset).
 std::unique_ptr<DatabaseSession> OpenSqliteSession(
     const std::vector<std::pair<std::string, std::string>>& connectStringPairs);
 

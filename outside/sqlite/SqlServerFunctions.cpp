@@ -1,0 +1,826 @@
+#include "outside/sqlite/SqlServerFunctions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+namespace closewright::sqlite {
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UnsignedInt128;
+
+FunctionHost* HostOf(sqlite3_context* ctx) {
+  return static_cast<FunctionHost*>(sqlite3_user_data(ctx));
+}
+
+void RaiseFrom(sqlite3_context* ctx, std::int32_t number, const char* sqlState, std::string message) {
+  sqlite3_result_error(ctx, message.c_str(), -1);
+  HostOf(ctx)->RaiseServerError(number, sqlState, std::move(message));
+}
+
+std::string_view TextOf(sqlite3_value* value) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  return text == nullptr ? std::string_view()
+                         : std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+}
+
+char Fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// ---- dates -----------------------------------------------------------------------------------------------
+
+constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
+
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? static_cast<unsigned>(-3) : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2 ? 1 : 0;
+}
+
+const std::int64_t kBaseDays = DaysFromCivil(1899, 12, 30);
+const std::int64_t kDays1900 = DaysFromCivil(1900, 1, 1);
+
+bool LeapYear(std::int64_t y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+unsigned DaysInMonth(std::int64_t y, unsigned m) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
+}
+
+struct DateReader {
+  std::string_view s;
+  std::size_t i = 0;
+  bool Done() const { return i >= s.size(); }
+  char Peek() const { return i < s.size() ? s[i] : '\0'; }
+  bool Eat(char c) {
+    if (Peek() != c) return false;
+    ++i;
+    return true;
+  }
+  // Reads between min and max digits.
+  bool Digits(std::size_t min, std::size_t max, int& value) {
+    std::size_t start = i;
+    value = 0;
+    while (i < s.size() && i - start < max && s[i] >= '0' && s[i] <= '9') value = value * 10 + (s[i++] - '0');
+    return i - start >= min;
+  }
+  void Blanks() {
+    while (i < s.size() && s[i] == ' ') ++i;
+  }
+};
+
+bool ReadTime(DateReader& r, int& h, int& mi, int& sec, int& ms) {
+  h = mi = sec = ms = 0;
+  if (!r.Digits(1, 2, h) || !r.Eat(':') || !r.Digits(1, 2, mi)) return false;
+  if (r.Eat(':')) {
+    if (!r.Digits(1, 2, sec)) return false;
+    if (r.Eat('.') || r.Eat(':')) {
+      const std::size_t start = r.i;
+      int fraction = 0;
+      if (!r.Digits(1, 7, fraction)) return false;
+      std::size_t digits = r.i - start;
+      double scaled = fraction;
+      for (std::size_t k = digits; k < 3; ++k) scaled *= 10;
+      for (std::size_t k = 3; k < digits; ++k) scaled /= 10;
+      ms = static_cast<int>(std::lround(scaled));
+    }
+  }
+  r.Blanks();
+  if (r.Peek() == 'A' || r.Peek() == 'a' || r.Peek() == 'P' || r.Peek() == 'p') {
+    const bool pm = r.Peek() == 'P' || r.Peek() == 'p';
+    ++r.i;
+    if (!(r.Eat('M') || r.Eat('m'))) return false;
+    if (h < 1 || h > 12) return false;
+    if (pm && h != 12) h += 12;
+    if (!pm && h == 12) h = 0;
+  }
+  return h < 24 && mi < 60 && sec < 60;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOfRange) {
+  if (outOfRange != nullptr) *outOfRange = false;
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  DateReader r{text};
+  int y = 0;
+  int m = 0;
+  int d = 0;
+  const std::size_t start = r.i;
+  int first = 0;
+  if (!r.Digits(1, 8, first)) return std::nullopt;
+  const std::size_t firstDigits = r.i - start;
+  bool timeAllowed = true;
+  if (firstDigits == 8 && (r.Done() || r.Peek() == ' ' || r.Peek() == 'T')) {
+    y = first / 10000;
+    m = (first / 100) % 100;
+    d = first % 100;
+  } else if (firstDigits == 4 && (r.Peek() == '-' || r.Peek() == '/' || r.Peek() == '.')) {
+    const char sep = r.Peek();
+    ++r.i;
+    y = first;
+    if (!r.Digits(1, 2, m) || !r.Eat(sep) || !r.Digits(1, 2, d)) return std::nullopt;
+  } else if (firstDigits <= 2 && (r.Peek() == '/' || r.Peek() == '-' || r.Peek() == '.')) {
+    // The machine's regional short date of the United States: month/day/year.
+    const char sep = r.Peek();
+    ++r.i;
+    m = first;
+    if (!r.Digits(1, 2, d) || !r.Eat(sep) || !r.Digits(4, 4, y)) return std::nullopt;
+  } else {
+    return std::nullopt;
+  }
+  int h = 0;
+  int mi = 0;
+  int sec = 0;
+  int ms = 0;
+  if (!r.Done()) {
+    if (!(r.Eat('T') || r.Eat(' '))) return std::nullopt;
+    r.Blanks();
+    if (!timeAllowed || !ReadTime(r, h, mi, sec, ms)) return std::nullopt;
+    if (!r.Done()) return std::nullopt;
+  }
+  if (m < 1 || m > 12 || d < 1 || static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(m)) ||
+      y < 1753 || y > 9999) {
+    if (outOfRange != nullptr) *outOfRange = true;
+    return std::nullopt;
+  }
+  const std::int64_t days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kBaseDays;
+  return days * kMillisecondsPerDay + ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
+}
+
+std::string FormatDateTime(std::int64_t milliseconds) {
+  std::int64_t days = milliseconds / kMillisecondsPerDay;
+  std::int64_t rest = milliseconds % kMillisecondsPerDay;
+  if (rest < 0) {
+    rest += kMillisecondsPerDay;
+    --days;
+  }
+  std::int64_t y = 0;
+  unsigned m = 0;
+  unsigned d = 0;
+  CivilFromDays(days + kBaseDays, y, m, d);
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld",
+                static_cast<long long>(y), m, d, static_cast<long long>(rest / 3'600'000),
+                static_cast<long long>(rest / 60'000 % 60), static_cast<long long>(rest / 1000 % 60),
+                static_cast<long long>(rest % 1000));
+  return buffer;
+}
+
+int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view right) noexcept {
+  const std::size_t common = std::min(left.size(), right.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto a = static_cast<unsigned char>(Fold(left[i]));
+    const auto b = static_cast<unsigned char>(Fold(right[i]));
+    if (a != b) return a < b ? -1 : 1;
+  }
+  // The shorter text counts as padded with blanks.
+  const std::string_view& longer = left.size() > right.size() ? left : right;
+  const int sign = left.size() > right.size() ? 1 : -1;
+  for (std::size_t i = common; i < longer.size(); ++i) {
+    const auto c = static_cast<unsigned char>(Fold(longer[i]));
+    if (c != ' ') return c > ' ' ? sign : -sign;
+  }
+  return 0;
+}
+
+namespace {
+
+int CollateIgnoringCase(void*, int leftLength, const void* left, int rightLength, const void* right) {
+  return CompareIgnoringCaseAndTrailingBlanks(
+      std::string_view(static_cast<const char*>(left), static_cast<std::size_t>(leftLength)),
+      std::string_view(static_cast<const char*>(right), static_cast<std::size_t>(rightLength)));
+}
+
+int CollateDates(void*, int leftLength, const void* left, int rightLength, const void* right) {
+  const std::string_view a(static_cast<const char*>(left), static_cast<std::size_t>(leftLength));
+  const std::string_view b(static_cast<const char*>(right), static_cast<std::size_t>(rightLength));
+  if (a == b) return 0;
+  const auto da = ParseDateTimeText(a);
+  const auto db = ParseDateTimeText(b);
+  if (da && db) return *da < *db ? -1 : (*da > *db ? 1 : 0);
+  if (da) return -1;
+  if (db) return 1;
+  return a.compare(b) < 0 ? -1 : 1;
+}
+
+// ---- exact sums
+// --------------------------------------------------------------------------------------------
+
+constexpr int kSumScale = 18;
+
+Int128 PowerOfTen(int n) {
+  Int128 p = 1;
+  for (int i = 0; i < n; ++i) p *= 10;
+  return p;
+}
+
+// The value of a double written as its shortest decimal text, in units of 10^-18; false when that is not
+// exact.
+bool ToUnits(double value, Int128& units) {
+  if (!std::isfinite(value)) return false;
+  if (value == 0) {
+    units = 0;
+    return true;
+  }
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (ec != std::errc()) return false;
+  const char* p = buffer;
+  bool negative = false;
+  if (*p == '-') {
+    negative = true;
+    ++p;
+  }
+  Int128 digits = 0;
+  int exponent = 0;
+  bool point = false;
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p == '.') {
+      point = true;
+      continue;
+    }
+    digits = digits * 10 + (*p - '0');
+    if (point) --exponent;
+  }
+  if (p < end && *p == 'e') {
+    int e = 0;
+    std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), end, e);
+    exponent += e;
+  }
+  int shift = exponent + kSumScale;
+  if (shift < 0) return false;
+  if (shift > 38) return false;
+  Int128 scaled = 0;
+  if (__builtin_mul_overflow(digits, PowerOfTen(shift), &scaled)) return false;
+  units = negative ? -scaled : scaled;
+  return true;
+}
+
+double UnitsToDouble(Int128 units) {
+  const bool negative = units < 0;
+  UnsignedInt128 magnitude =
+      negative ? static_cast<UnsignedInt128>(-(units + 1)) + 1 : static_cast<UnsignedInt128>(units);
+  char digits[64];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  std::string text = negative ? "-" : "";
+  for (int i = n - 1; i >= 0; --i) text += digits[i];
+  text += "e-" + std::to_string(kSumScale);
+  double result = 0;
+  std::from_chars(text.data(), text.data() + text.size(), result);
+  return result;
+}
+
+struct ExactSum {
+  // Zeroed memory is the empty sum: SQLite hands the state out zeroed.
+  std::int64_t count = 0;
+  bool sawNonInteger = false;
+  bool integerOverflow = false;
+  bool inexact = false;
+  std::int64_t integerSum = 0;
+  Int128 units = 0;
+  long double approximate = 0;
+
+  void Add(sqlite3_value* value, int sign) {
+    int type = sqlite3_value_numeric_type(value);
+    if (type == SQLITE_NULL) return;
+    count += sign;
+    if (type == SQLITE_INTEGER) {
+      const std::int64_t v = sqlite3_value_int64(value);
+      if (__builtin_add_overflow(integerSum, sign > 0 ? v : -v, &integerSum)) integerOverflow = true;
+      approximate += static_cast<long double>(v) * sign;
+      Int128 scaled = static_cast<Int128>(v) * PowerOfTen(kSumScale);
+      if (__builtin_add_overflow(units, sign > 0 ? scaled : -scaled, &units)) inexact = true;
+      return;
+    }
+    sawNonInteger = true;
+    const double v = sqlite3_value_double(value);
+    approximate += static_cast<long double>(v) * sign;
+    Int128 scaled = 0;
+    if (!ToUnits(v, scaled) || __builtin_add_overflow(units, sign > 0 ? scaled : -scaled, &units))
+      inexact = true;
+  }
+
+  double DecimalValue() const { return inexact ? static_cast<double>(approximate) : UnitsToDouble(units); }
+};
+
+ExactSum* SumState(sqlite3_context* ctx, bool create) {
+  void* memory = sqlite3_aggregate_context(ctx, create ? static_cast<int>(sizeof(ExactSum)) : 0);
+  if (memory == nullptr) return nullptr;
+  return static_cast<ExactSum*>(memory);
+}
+
+void SumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (ExactSum* s = SumState(ctx, true)) s->Add(argv[0], 1);
+}
+void SumInverse(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (ExactSum* s = SumState(ctx, true)) s->Add(argv[0], -1);
+}
+
+void SumResult(sqlite3_context* ctx) {
+  ExactSum* s = SumState(ctx, false);
+  if (s == nullptr || s->count == 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (!s->sawNonInteger) {
+    if (s->integerOverflow) {
+      RaiseFrom(ctx, 8115, "22003", "Arithmetic overflow error converting expression to data type bigint.");
+      return;
+    }
+    sqlite3_result_int64(ctx, s->integerSum);
+    return;
+  }
+  sqlite3_result_double(ctx, s->DecimalValue());
+}
+
+void AverageResult(sqlite3_context* ctx) {
+  ExactSum* s = SumState(ctx, false);
+  if (s == nullptr || s->count == 0) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (!s->sawNonInteger && !s->integerOverflow) {
+    // AVG of integers is an integer in SQL Server, its fraction cut off.
+    sqlite3_result_int64(ctx, s->integerSum / s->count);
+    return;
+  }
+  if (s->inexact) {
+    sqlite3_result_double(ctx, static_cast<double>(s->approximate / static_cast<long double>(s->count)));
+    return;
+  }
+  sqlite3_result_double(ctx, UnitsToDouble(s->units / s->count));
+}
+
+// ---- arithmetic ------------------------------------------------------------------------------------------
+
+void RaiseDivideByZero(sqlite3_context* ctx) {
+  RaiseFrom(ctx, 8134, "22012", "Divide by zero error encountered.");
+}
+
+void Divide(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int a = sqlite3_value_numeric_type(argv[0]);
+  const int b = sqlite3_value_numeric_type(argv[1]);
+  if (a == SQLITE_NULL || b == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (a == SQLITE_INTEGER && b == SQLITE_INTEGER) {
+    const std::int64_t x = sqlite3_value_int64(argv[0]);
+    const std::int64_t y = sqlite3_value_int64(argv[1]);
+    if (y == 0) return RaiseDivideByZero(ctx);
+    if (x == std::numeric_limits<std::int64_t>::min() && y == -1) {
+      return RaiseFrom(ctx, 8115, "22003",
+                       "Arithmetic overflow error converting expression to data type bigint.");
+    }
+    sqlite3_result_int64(ctx, x / y);
+    return;
+  }
+  const double y = sqlite3_value_double(argv[1]);
+  if (y == 0) return RaiseDivideByZero(ctx);
+  sqlite3_result_double(ctx, sqlite3_value_double(argv[0]) / y);
+}
+
+void Modulo(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int a = sqlite3_value_numeric_type(argv[0]);
+  const int b = sqlite3_value_numeric_type(argv[1]);
+  if (a == SQLITE_NULL || b == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (a == SQLITE_INTEGER && b == SQLITE_INTEGER) {
+    const std::int64_t x = sqlite3_value_int64(argv[0]);
+    const std::int64_t y = sqlite3_value_int64(argv[1]);
+    if (y == 0) return RaiseDivideByZero(ctx);
+    sqlite3_result_int64(ctx, y == -1 ? 0 : x % y);
+    return;
+  }
+  const double y = sqlite3_value_double(argv[1]);
+  if (y == 0) return RaiseDivideByZero(ctx);
+  sqlite3_result_double(ctx, std::fmod(sqlite3_value_double(argv[0]), y));
+}
+
+// ---- conversions -----------------------------------------------------------------------------------------
+
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool ParseWholeNumber(std::string_view s, std::int64_t& value) {
+  s = Trimmed(s);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  return !s.empty() && ec == std::errc() && p == s.data() + s.size();
+}
+
+bool ParseNumber(std::string_view s, double& value) {
+  s = Trimmed(s);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  return !s.empty() && ec == std::errc() && p == s.data() + s.size();
+}
+
+void RaiseConversion(sqlite3_context* ctx, std::string_view value, const char* type) {
+  RaiseFrom(ctx, 245, "22018",
+            "Conversion failed when converting the varchar value '" + std::string(value) + "' to data type " +
+                type + ".");
+}
+
+void CheckNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const std::string_view text = TextOf(argv[0]);
+  const std::string_view kind = TextOf(argv[1]);
+  if (kind == "int") {
+    std::int64_t ignored = 0;
+    if (ParseWholeNumber(text, ignored)) return sqlite3_result_int(ctx, 1);
+    return RaiseConversion(ctx, text, "int");
+  }
+  if (kind == "bit") {
+    const std::string_view t = Trimmed(text);
+    if (t.size() == 4 || t.size() == 5) {
+      std::string lower;
+      for (char c : t) lower += Fold(c);
+      if (lower == "true" || lower == "false") return sqlite3_result_int(ctx, 1);
+    }
+    return RaiseConversion(ctx, text, "bit");
+  }
+  double ignored = 0;
+  if (ParseNumber(text, ignored)) return sqlite3_result_int(ctx, 1);
+  RaiseFrom(ctx, 8114, "37000", "Error converting data type varchar to numeric.");
+}
+
+void ToInteger(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER:
+      return sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
+    case SQLITE_FLOAT:
+      return sqlite3_result_int64(ctx, static_cast<std::int64_t>(std::trunc(sqlite3_value_double(argv[0]))));
+    default: {
+      std::int64_t value = 0;
+      if (ParseWholeNumber(TextOf(argv[0]), value)) return sqlite3_result_int64(ctx, value);
+      return RaiseConversion(ctx, TextOf(argv[0]), "int");
+    }
+  }
+}
+
+void ToBit(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int type = sqlite3_value_numeric_type(argv[0]);
+  if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
+  if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+    return sqlite3_result_int(ctx, sqlite3_value_double(argv[0]) != 0 ? 1 : 0);
+  std::string lower;
+  for (char c : Trimmed(TextOf(argv[0]))) lower += Fold(c);
+  if (lower == "true") return sqlite3_result_int(ctx, 1);
+  if (lower == "false") return sqlite3_result_int(ctx, 0);
+  RaiseConversion(ctx, TextOf(argv[0]), "bit");
+}
+
+double RoundDecimal(double value, int scale) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, scale);
+  if (ec != std::errc()) return value;
+  double rounded = value;
+  std::from_chars(buffer, end, rounded);
+  return rounded;
+}
+
+void ToDecimal(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int scale = sqlite3_value_int(argv[1]);
+  switch (sqlite3_value_numeric_type(argv[0])) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER:
+      return sqlite3_result_double(ctx, static_cast<double>(sqlite3_value_int64(argv[0])));
+    case SQLITE_FLOAT:
+      return sqlite3_result_double(ctx, RoundDecimal(sqlite3_value_double(argv[0]), scale));
+    default:
+      RaiseFrom(ctx, 8114, "37000", "Error converting data type varchar to numeric.");
+  }
+}
+
+void ToFloat(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  switch (sqlite3_value_numeric_type(argv[0])) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+      return sqlite3_result_double(ctx, sqlite3_value_double(argv[0]));
+    default:
+      RaiseFrom(ctx, 8114, "37000", "Error converting data type varchar to float.");
+  }
+}
+
+std::size_t Utf8Length(std::string_view s) {
+  std::size_t n = 0;
+  for (char c : s) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+// Byte offset of the character `chars` characters into `s` (or its size).
+std::size_t Utf8Offset(std::string_view s, std::size_t chars) {
+  std::size_t i = 0;
+  std::size_t n = 0;
+  while (i < s.size()) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+      if (n == chars) return i;
+      ++n;
+    }
+    ++i;
+  }
+  return s.size();
+}
+
+void ResultText(sqlite3_context* ctx, std::string_view text) {
+  sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void ToText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int length = sqlite3_value_int(argv[1]);
+  std::string text;
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(ctx);
+    case SQLITE_FLOAT: {
+      char buffer[64];
+      auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, sqlite3_value_double(argv[0]));
+      text.assign(buffer, ec == std::errc() ? end : buffer);
+      break;
+    }
+    default:
+      text = std::string(TextOf(argv[0]));
+  }
+  if (length >= 0 && Utf8Length(text) > static_cast<std::size_t>(length)) {
+    text.resize(Utf8Offset(text, static_cast<std::size_t>(length)));
+  }
+  ResultText(ctx, text);
+}
+
+// ---- dates as SQL values ---------------------------------------------------------------------------------
+
+// The datetime a value stands for; raises 241 or 242 and returns nullopt when it stands for none.
+std::optional<std::int64_t> DateOf(sqlite3_context* ctx, sqlite3_value* value) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: {
+      // A number converted to datetime counts days from 1900-01-01.
+      const double days = sqlite3_value_double(value);
+      return static_cast<std::int64_t>(
+          std::llround((days + static_cast<double>(kDays1900 - kBaseDays)) * kMillisecondsPerDay));
+    }
+    default: {
+      bool outOfRange = false;
+      const auto parsed = ParseDateTimeText(TextOf(value), &outOfRange);
+      if (parsed) return parsed;
+      if (outOfRange) {
+        RaiseFrom(ctx, 242, "22007",
+                  "The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
+                  "value.");
+      } else {
+        RaiseFrom(ctx, 241, "22007",
+                  "Conversion failed when converting date and/or time from character string.");
+      }
+      return std::nullopt;
+    }
+  }
+}
+
+void DateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  if (const auto ms = DateOf(ctx, argv[0])) ResultText(ctx, FormatDateTime(*ms));
+}
+
+void DateTimeNeedsCanonical(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int type = sqlite3_value_type(argv[0]);
+  if (type == SQLITE_NULL) return sqlite3_result_int(ctx, 0);
+  const auto ms = DateOf(ctx, argv[0]);
+  if (!ms) return;
+  sqlite3_result_int(ctx, type != SQLITE_TEXT || FormatDateTime(*ms) != TextOf(argv[0]) ? 1 : 0);
+}
+
+void DatePart(sqlite3_context* ctx, sqlite3_value** argv, char which) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const auto ms = DateOf(ctx, argv[0]);
+  if (!ms) return;
+  std::int64_t days = *ms / kMillisecondsPerDay;
+  if (*ms % kMillisecondsPerDay < 0) --days;
+  std::int64_t y = 0;
+  unsigned m = 0;
+  unsigned d = 0;
+  CivilFromDays(days + kBaseDays, y, m, d);
+  sqlite3_result_int64(ctx, which == 'y' ? y : (which == 'm' ? m : d));
+}
+
+void Year(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  DatePart(ctx, argv, 'y');
+}
+void Month(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  DatePart(ctx, argv, 'm');
+}
+void Day(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  DatePart(ctx, argv, 'd');
+}
+
+void GetDate(sqlite3_context* ctx, int, sqlite3_value**) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const std::int64_t days = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                          static_cast<unsigned>(local.tm_mday)) -
+                            kBaseDays;
+  const std::int64_t ms = days * kMillisecondsPerDay +
+                          ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL + milliseconds;
+  ResultText(ctx, FormatDateTime(ms));
+}
+
+// ---- strings ---------------------------------------------------------------------------------------------
+
+void Len(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  std::string_view s = TextOf(argv[0]);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  sqlite3_result_int64(ctx, static_cast<std::int64_t>(Utf8Length(s)));
+}
+
+void LeftOrRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    return sqlite3_result_null(ctx);
+  }
+  const std::string_view s = TextOf(argv[0]);
+  const std::int64_t n = sqlite3_value_int64(argv[1]);
+  if (n < 0)
+    return RaiseFrom(
+        ctx, 536, "42000",
+        "Invalid length parameter passed to the " + std::string(left ? "left" : "right") + " function.");
+  const std::size_t length = Utf8Length(s);
+  const auto count = static_cast<std::size_t>(n);
+  if (count >= length) return ResultText(ctx, s);
+  if (left) return ResultText(ctx, s.substr(0, Utf8Offset(s, count)));
+  ResultText(ctx, s.substr(Utf8Offset(s, length - count)));
+}
+
+void Left(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  LeftOrRight(ctx, argv, true);
+}
+void Right(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  LeftOrRight(ctx, argv, false);
+}
+
+void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    return sqlite3_result_null(ctx);
+  }
+  std::string find(TextOf(argv[0]));
+  std::string text(TextOf(argv[1]));
+  for (char& c : find) c = Fold(c);
+  for (char& c : text) c = Fold(c);
+  std::int64_t start = argc > 2 ? sqlite3_value_int64(argv[2]) : 1;
+  if (start < 1) start = 1;
+  const std::size_t from = Utf8Offset(text, static_cast<std::size_t>(start - 1));
+  if (find.empty()) return sqlite3_result_int(ctx, 0);
+  const std::size_t at = text.find(find, from);
+  if (at == std::string::npos) return sqlite3_result_int(ctx, 0);
+  sqlite3_result_int64(ctx, static_cast<std::int64_t>(Utf8Length(std::string_view(text).substr(0, at)) + 1));
+}
+
+void Replicate(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    return sqlite3_result_null(ctx);
+  }
+  const std::int64_t n = sqlite3_value_int64(argv[1]);
+  if (n < 0) return sqlite3_result_null(ctx);
+  std::string out;
+  const std::string_view s = TextOf(argv[0]);
+  for (std::int64_t i = 0; i < n && out.size() < 8000; ++i) out += s;
+  ResultText(ctx, out);
+}
+
+void Space(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const std::int64_t n = sqlite3_value_int64(argv[0]);
+  if (n < 0) return sqlite3_result_null(ctx);
+  ResultText(ctx, std::string(static_cast<std::size_t>(std::min<std::int64_t>(n, 8000)), ' '));
+}
+
+// ---- session facts ---------------------------------------------------------------------------------------
+
+void ObjectId(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const auto id = HostOf(ctx)->ObjectId(TextOf(argv[0]));
+  if (id) return sqlite3_result_int64(ctx, *id);
+  sqlite3_result_null(ctx);
+}
+
+void NextIdentity(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto value = HostOf(ctx)->NextIdentity(TextOf(argv[0]));
+  if (value) return sqlite3_result_int64(ctx, *value);
+  sqlite3_result_error(ctx, "identity", -1);
+}
+
+void RowCount(sqlite3_context* ctx, int, sqlite3_value**) {
+  sqlite3_result_int64(ctx, HostOf(ctx)->RowCount());
+}
+void TransactionCount(sqlite3_context* ctx, int, sqlite3_value**) {
+  sqlite3_result_int64(ctx, HostOf(ctx)->TransactionCount());
+}
+void LastIdentity(sqlite3_context* ctx, int, sqlite3_value**) {
+  const auto value = HostOf(ctx)->LastIdentity();
+  if (value) return sqlite3_result_int64(ctx, *value);
+  sqlite3_result_null(ctx);
+}
+
+}  // namespace
+
+int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
+  int rc = SQLITE_OK;
+  auto check = [&](int result) {
+    if (rc == SQLITE_OK) rc = result;
+  };
+  check(sqlite3_create_collation_v2(db, "CI", SQLITE_UTF8, nullptr, CollateIgnoringCase, nullptr));
+  check(sqlite3_create_collation_v2(db, "DT", SQLITE_UTF8, nullptr, CollateDates, nullptr));
+  constexpr int kPure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  constexpr int kVolatile = SQLITE_UTF8 | SQLITE_INNOCUOUS;
+  check(sqlite3_create_window_function(db, "sum", 1, kPure, host, SumStep, SumResult, SumResult, SumInverse,
+                                       nullptr));
+  check(sqlite3_create_window_function(db, "avg", 1, kPure, host, SumStep, AverageResult, AverageResult,
+                                       SumInverse, nullptr));
+  struct Scalar {
+    const char* name;
+    int args;
+    int flags;
+    void (*function)(sqlite3_context*, int, sqlite3_value**);
+    void* data;
+  };
+  const Scalar scalars[] = {
+      {"cw_divide", 2, kPure, Divide, host},
+      {"cw_modulo", 2, kPure, Modulo, host},
+      {"cw_check_number", 2, kPure, CheckNumber, host},
+      {"cw_to_integer", 1, kPure, ToInteger, host},
+      {"cw_to_bit", 1, kPure, ToBit, host},
+      {"cw_to_decimal", 2, kPure, ToDecimal, host},
+      {"cw_to_float", 1, kPure, ToFloat, host},
+      {"cw_to_text", 2, kPure, ToText, host},
+      {"cw_datetime", 1, kPure, DateTime, host},
+      {"cw_datetime_needs_canonical", 1, kPure, DateTimeNeedsCanonical, host},
+      {"cw_getdate", 0, kVolatile, GetDate, host},
+      {"cw_year", 1, kPure, Year, host},
+      {"cw_month", 1, kPure, Month, host},
+      {"cw_day", 1, kPure, Day, host},
+      {"cw_left", 2, kPure, Left, host},
+      {"cw_right", 2, kPure, Right, host},
+      {"cw_len", 1, kPure, Len, host},
+      {"cw_charindex", 2, kPure, CharIndex, host},
+      {"cw_charindex", 3, kPure, CharIndex, host},
+      {"cw_replicate", 2, kPure, Replicate, host},
+      {"cw_space", 1, kPure, Space, host},
+      {"cw_object_id", 1, kVolatile, ObjectId, host},
+      {"cw_object_id", 2, kVolatile, ObjectId, host},
+      {"cw_identity_next", 1, kVolatile, NextIdentity, host},
+      {"cw_rowcount", 0, kVolatile, RowCount, host},
+      {"cw_trancount", 0, kVolatile, TransactionCount, host},
+      {"cw_identity_last", 0, kVolatile, LastIdentity, host},
+  };
+  for (const Scalar& s : scalars) {
+    check(sqlite3_create_function_v2(db, s.name, s.args, s.flags, s.data, s.function, nullptr, nullptr,
+                                     nullptr));
+  }
+  return rc;
+}
+
+}  // namespace closewright::sqlite

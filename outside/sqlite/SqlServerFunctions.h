@@ -1,0 +1,44 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace closewright::sqlite {
+
+/// What the SQL functions need from the session that registered them.
+class FunctionHost {
+ public:
+  virtual ~FunctionHost() = default;
+  /// Records the SQL Server error a function is about to raise; the session reports it instead of SQLite's
+  /// text.
+  virtual void RaiseServerError(std::int32_t number, std::string sqlState, std::string message) noexcept = 0;
+  /// OBJECT_ID: a positive id of the named table, or nullopt.
+  virtual std::optional<std::int64_t> ObjectId(std::string_view name) noexcept = 0;
+  /// The next identity value of a table prepared for an insert; nullopt after raising an error.
+  virtual std::optional<std::int64_t> NextIdentity(std::string_view tableKey) noexcept = 0;
+  virtual std::int64_t RowCount() noexcept = 0;
+  virtual std::int64_t TransactionCount() noexcept = 0;
+  virtual std::optional<std::int64_t> LastIdentity() noexcept = 0;
+};
+
+/// Registers the collations (CI: case and trailing blanks ignored; DT: dates compared as dates), the exact
+/// SUM and AVG (aggregate and window), the dividing functions that raise 8134, and the helper functions the
+/// translated texts call.
+int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host);
+
+/// Milliseconds since 1899-12-30 00:00 of a date text in one of the forms SQL Server reads
+/// (yyyy-mm-dd[ hh:mm[:ss[.fff]]], yyyy-mm-ddThh:mm:ss, yyyymmdd[ hh:mm...], m/d/yyyy[ h:mm[:ss] [AM|PM]]).
+/// nullopt when the text is not a date; `outOfRange` tells a well-formed text naming no valid datetime.
+std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOfRange = nullptr);
+/// yyyy-mm-dd hh:mm:ss.fff
+std::string FormatDateTime(std::int64_t millisecondsSinceBase);
+
+/// SQL Server's comparison of two texts under a case-insensitive collation: case folded, the shorter
+/// text padded with blanks.
+int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view right) noexcept;
+
+}  // namespace closewright::sqlite

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "outside/sqlite/TsqlLexer.h"
+
+namespace closewright::sqlite {
+
+/// How SQL Server treats a declared type, as far as the embedded provider needs to know.
+enum class ValueKind { Integer, Bit, Decimal, Float, Text, DateTime, Other };
+
+struct TypeInfo {
+  ValueKind kind = ValueKind::Other;
+  std::int32_t length = -1;  // text: maximum characters, -1 for MAX or unknown
+  std::int32_t scale = 0;    // decimal: digits after the point
+};
+
+/// The kind of a declared type name as stored in the SQLite schema ("DECIMAL(28,10)", "DATETIME TEXT", ...).
+TypeInfo TypeFromDeclaration(std::string_view declaredType);
+
+struct VariableDeclaration {
+  std::string name;  // upper case, with its @
+  TypeInfo type;
+  std::string initializer;  // a SELECT that yields the initial value, empty when none
+};
+
+struct ColumnDefinition {
+  std::string name;
+  TypeInfo type;
+  bool identity = false;
+  std::int64_t seed = 1;
+  std::int64_t increment = 1;
+};
+
+struct ConstraintDefinition {
+  std::string name;
+  std::string kind;     // "PK", "UQ" or "CK"
+  std::string columns;  // lower-case column names joined by ","
+};
+
+enum class StatementKind {
+  Sql,     // a statement SQLite runs as translated (SELECT, UPDATE, DELETE, ...)
+  Insert,  // INSERT: identity rules are checked when it runs
+  Assign,  // SELECT @v = ..., SET @v = ...
+  Declare,
+  If,
+  Block,
+  NoOp,  // SET NOCOUNT, SET TRANSACTION ISOLATION LEVEL, PRINT, ...
+  SetIdentityInsert,
+  Truncate,
+  CheckIdent,
+  CreateTable,
+  DropTable,
+  CreateIndex,
+  DropIndex,
+};
+
+enum class CheckIdentMode { Reseed, NoReseed, Correct };
+
+struct InsertTarget {
+  std::string table;
+  std::vector<std::string> columns;  // as written, without delimiters; empty without a column list
+  bool hasColumnList = false;
+  std::string head;    // INSERT INTO "t"
+  std::string source;  // the translated VALUES ..., SELECT ... or DEFAULT VALUES
+  bool defaultValues = false;
+  bool valuesSource = false;
+};
+
+struct CreateTableDefinition {
+  std::string table;
+  bool temporary = false;
+  std::vector<ColumnDefinition> columns;
+  std::vector<ConstraintDefinition> constraints;
+  std::string identityColumn;  // empty when the table has none
+  std::int64_t seed = 1;
+  std::int64_t increment = 1;
+  /// The CREATE TABLE statement followed by the indexes and triggers that go with it.
+  std::vector<std::string> sql;
+};
+
+struct Statement {
+  StatementKind kind = StatementKind::Sql;
+  std::int32_t line = 0;
+  std::string sql;                   // translated text (If: the condition as a SELECT yielding 0 or 1)
+  bool returnsRows = false;          // a SELECT whose rows go to the client
+  bool isUpdate = false;             // an UPDATE (names the statement in error 515)
+  std::vector<std::string> targets;  // Assign: the variables, in select-list order
+  std::vector<VariableDeclaration> declarations;
+  std::vector<Statement> children;  // Block: the statements; If: then and optionally else
+  std::optional<InsertTarget> insert;
+  std::string table;  // SetIdentityInsert, Truncate, CheckIdent, DropTable, CreateIndex, DropIndex
+  bool on = false;    // SetIdentityInsert: ON; DropTable: IF EXISTS given
+  CheckIdentMode checkIdentMode = CheckIdentMode::Correct;
+  std::string argument;  // CheckIdent: a SELECT yielding the new seed, empty when none
+  std::shared_ptr<const CreateTableDefinition> create;
+};
+
+struct Plan {
+  std::vector<Statement> statements;
+  /// Statement texts SQLite will see as written, with their lines, for checking the syntax before anything
+  /// runs (as SQL Server compiles a whole batch first).
+  std::vector<std::pair<std::string, std::int32_t>> syntaxChecks;
+};
+
+/// Reads a T-SQL batch and translates it for SQLite. Throws TsqlError for a construct outside the
+/// supported subset, a syntax error the reader can see, or an undeclared variable; nothing has run then.
+Plan TranslateBatch(std::string_view batch);
+
+/// The message of an error refusing a construct the embedded provider does not run.
+std::string UnsupportedMessage(std::string_view construct, std::int32_t line);
+
+}  // namespace closewright::sqlite
