@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "outside/Ado.h"
 #include "outside/ComError.h"
 #include "outside/Database.h"
 #include "outside/Diagnostics.h"
+#include "outside/ObjectContext.h"
 #include "outside/odbc/OdbcProvider.h"
 #include "tests/odbc/OdbcTestSupport.h"
 
@@ -135,6 +137,26 @@ TEST_F(OdbcSqliteTest, RollbackUndoesAndCommitKeepsTheTransactionsWork) {
 
   // A second commit of the same transaction is an error, not a silent success.
   EXPECT_THROW(session->Commit(), ComError);
+}
+
+TEST_F(OdbcSqliteTest, TransactionLayerCommitsAFinishedCallAndRollsBackAFailedOne) {
+  Open()->Execute("CREATE TABLE OPCostBalance (FID INTEGER)");
+  const auto call = [&](const std::vector<std::string>& statements) {
+    RunInObjectContext([&] {
+      for (const std::string& statement : statements) {
+        // Each statement on a connection of its own: all of them are handles on the one enlisted session.
+        Connection connection;
+        connection.Open(database_.ConnectString());
+        connection.Execute(statement);
+      }
+    });
+  };
+  EXPECT_THROW(call({"INSERT INTO OPCostBalance VALUES (1)", "INSERT INTO OPCostMissing VALUES (2)"}),
+               ComError);
+  EXPECT_TRUE(Open()->Query("SELECT FID FROM OPCostBalance").rows.empty());
+
+  call({"INSERT INTO OPCostBalance VALUES (3)", "INSERT INTO OPCostBalance VALUES (4)"});
+  EXPECT_EQ(Open()->Query("SELECT FID FROM OPCostBalance").rows.size(), 2u);
 }
 
 TEST_F(OdbcSqliteTest, DroppingASessionWithAnOpenTransactionRollsItBack) {
