@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "support/TestDatabase.h"
+#include "tools/ledger/LedgerGenerator.h"
+
+namespace closewright {
+namespace {
+
+using testing::TemporaryDatabase;
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;
+};
+
+// Runs the command-line tool as a user would, capturing stdout and stderr together.
+RunResult RunTool(const std::string& arguments) {
+  const std::string command = std::string(CLOSEWRIGHT_TOOL) + " " + arguments + " 2>&1";
+  RunResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) result.output += buffer.data();
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+
+SqliteHandle OpenRaw(const std::string& file) {
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  return SqliteHandle(db);
+}
+
+void RunRaw(const std::string& file, const std::string& sql) {
+  SqliteHandle db = OpenRaw(file);
+  char* message = nullptr;
+  ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+      << (message ? message : "") << " in " << sql;
+}
+
+// Every row of every ledger table as text, table by table. The provider's identity counters advance by
+// design even when a transaction rolls back, and the close log records every run, so both stay aside.
+std::map<std::string, std::string> Dump(const std::string& file) {
+  SqliteHandle db = OpenRaw(file);
+  std::map<std::string, std::string> dump;
+  std::vector<std::string> tables;
+  sqlite3_stmt* list = nullptr;
+  sqlite3_prepare_v2(
+      db.get(),
+      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' AND name NOT "
+      "IN ('closewright_identity', 't_CloseLog') ORDER BY name",
+      -1, &list, nullptr);
+  while (sqlite3_step(list) == SQLITE_ROW)
+    tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list, 0)));
+  sqlite3_finalize(list);
+  for (const std::string& table : tables) {
+    sqlite3_stmt* rows = nullptr;
+    sqlite3_prepare_v2(db.get(), ("SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3").c_str(), -1, &rows,
+                       nullptr);
+    std::string text;
+    while (sqlite3_step(rows) == SQLITE_ROW) {
+      for (int column = 0; column < sqlite3_column_count(rows); ++column) {
+        const unsigned char* value = sqlite3_column_text(rows, column);
+        text += value ? reinterpret_cast<const char*>(value) : "NULL";
+        text += '|';
+      }
+      text += '\n';
+    }
+    sqlite3_finalize(rows);
+    dump[table] = text;
+  }
+  return dump;
+}
+
+double Scalar(const std::string& file, const std::string& sql) {
+  SqliteHandle db = OpenRaw(file);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &statement, nullptr);
+  double value = -1;
+  if (sqlite3_step(statement) == SQLITE_ROW) value = sqlite3_column_double(statement, 0);
+  sqlite3_finalize(statement);
+  return value;
+}
+
+std::string CurrentPeriodOf(const std::string& file) {
+  SqliteHandle db = OpenRaw(file);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(
+      db.get(),
+      "SELECT (SELECT FValue FROM t_SystemProfile WHERE FCategory='OPCost' AND FKey='CurrentYear') || "
+      "'/' || (SELECT FValue FROM t_SystemProfile WHERE FCategory='OPCost' AND FKey='CurrentPeriod')",
+      -1, &statement, nullptr);
+  std::string value;
+  if (sqlite3_step(statement) == SQLITE_ROW)
+    value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  sqlite3_finalize(statement);
+  return value;
+}
+
+class CloseDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ledger::CreateSchema(database.ConnectString());
+    ledger::LedgerOptions options;
+    options.tasks = 120;
+    options.seed = 7;
+    ledger::GenerateLedger(database.ConnectString(), options);
+  }
+  std::string Db() const { return "--db " + database.File(); }
+  double Rows(const std::string& table, const std::string& yearPeriod) const {
+    return Scalar(database.File(),
+                  "SELECT COUNT(*) FROM " + table + " WHERE FYearPeriod = '" + yearPeriod + "'");
+  }
+  TemporaryDatabase database;
+};
+
+TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
+  const auto start = Dump(database.File());
+  const double calInfoRows = Rows("OPCostCalInfo", "2011.03");
+  const double wipRows = Rows("OPCostWIPCheck", "2011.03");
+  ASSERT_GT(calInfoRows, 0);
+
+  RunResult close = RunTool("close " + Db() + " --year 2011 --period 3");
+  ASSERT_EQ(close.exitCode, 0) << close.output;
+  EXPECT_NE(close.output.find("[8/8] SetCurrentPeriod"), std::string::npos);
+  EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
+  // The closed period's working rows moved whole into history.
+  EXPECT_EQ(Rows("OPCostCalInfo", "2011.03"), 0);
+  EXPECT_EQ(Rows("OPCostCalInfo_History", "2011.03"), calInfoRows);
+  EXPECT_EQ(Rows("OPCostWIPCheck_History", "2011.03"), wipRows);
+  // What the closed period ends with is what the next begins with, less the finished tasks.
+  const double ending =
+      Scalar(database.File(),
+             "SELECT SUM(FEndBal) FROM OPCostBalance_History WHERE FYearPeriod='2011.03' AND "
+             "FTypeID=4");
+  const double endingCalculated =
+      Scalar(database.File(),
+             "SELECT SUM(FOnlineAmount) FROM OPCostCalInfo_History a JOIN ICMO b ON "
+             "a.FICMOInterID=b.FInterID WHERE a.FYearPeriod='2011.03' AND "
+             "b.FCancellation=0 AND (b.FStatus<>3 OR a.FOnlineAmount<>0 OR "
+             "b.FCloseDate>='2011-04-01')");
+  EXPECT_NEAR(ending, endingCalculated, 1e-6);
+  EXPECT_NE(close.output.find("unexplained difference                         0.0000               0.0000"),
+            std::string::npos)
+      << close.output;
+
+  RunResult closeNext = RunTool("close " + Db() + " --year 2011 --period 4");
+  ASSERT_EQ(closeNext.exitCode, 0) << closeNext.output;
+  EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/5");
+
+  RunResult reopenNext = RunTool("reopen " + Db() + " --year 2011 --period 4");
+  ASSERT_EQ(reopenNext.exitCode, 0) << reopenNext.output;
+  EXPECT_NE(reopenNext.output.find("reopening discards"), std::string::npos);
+  EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
+  RunResult reopen = RunTool("reopen " + Db() + " --year 2011 --period 3");
+  ASSERT_EQ(reopen.exitCode, 0) << reopen.output;
+  EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/3");
+
+  const auto end = Dump(database.File());
+  for (const std::string table : {"OPCostCalInfo", "OPCostCalInfo_History", "OPCostWIPCheck",
+                                  "OPCostWNCalInfo", "OPCostMaterielInfo_History", "t_SystemProfile"}) {
+    EXPECT_EQ(Scalar(database.File(), "SELECT COUNT(*) FROM " + std::string(table)),
+              static_cast<double>(std::count(start.at(table).begin(), start.at(table).end(), '\n')))
+        << table;
+  }
+  EXPECT_EQ(start.at("t_SystemProfile"), end.at("t_SystemProfile"));
+
+  RunResult log = RunTool("log " + Db());
+  EXPECT_EQ(log.exitCode, 0);
+  EXPECT_EQ(std::count(log.output.begin(), log.output.end(), '\n'), 4) << log.output;
+}
+
+TEST_F(CloseDriverTest, AFailureInAnyStepLeavesTheLedgerAsItWasAndIsLogged) {
+  // Each trigger makes one step's own write fail, the way a full disk or a constraint would.
+  const std::vector<std::pair<std::string, std::string>> injections{
+      {"SetEndBal", "BEFORE INSERT ON OPCostBalance WHEN NEW.FTypeID = 3"},
+      {"SetBegBal", "BEFORE INSERT ON OPCostBalance WHEN NEW.FTypeID = 1"},
+      {"SetStandardData", "BEFORE INSERT ON OPCostStandardSet"},
+      {"SetCostDeputyData", "BEFORE INSERT ON OPCostDeputyInfo"},
+      {"EndHistoryData", "BEFORE INSERT ON OPCostMaterielInfo_History"},
+      {"EndOpCostHistoryData", "BEFORE INSERT ON OPCostWIPCheck_History"},
+      {"SetCurrentPeriod", "BEFORE UPDATE ON t_SystemProfile"},
+  };
+  const auto before = Dump(database.File());
+  for (const auto& [step, when] : injections) {
+    RunRaw(database.File(),
+           "CREATE TRIGGER injected " + when + " BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+    RunResult close = RunTool("close " + Db() + " --year 2011 --period 3");
+    RunRaw(database.File(), "DROP TRIGGER injected");
+    EXPECT_EQ(close.exitCode, 1) << step << ": " << close.output;
+    EXPECT_NE(close.output.find("injected failure"), std::string::npos) << step << ": " << close.output;
+    EXPECT_EQ(Dump(database.File()), before) << step;
+    RunResult log = RunTool("log " + Db() + " --limit 1");
+    EXPECT_NE(log.output.find("failed in " + step), std::string::npos) << step << ": " << log.output;
+  }
+}
+
+TEST_F(CloseDriverTest, PreviewChangesNothingAndReportsWhatACloseReports) {
+  const auto before = Dump(database.File());
+  RunResult preview = RunTool("close " + Db() + " --year 2011 --period 3 --preview --json");
+  ASSERT_EQ(preview.exitCode, 0) << preview.output;
+  EXPECT_EQ(Dump(database.File()), before);
+  RunResult close = RunTool("close " + Db() + " --year 2011 --period 3 --json");
+  ASSERT_EQ(close.exitCode, 0) << close.output;
+  auto tablesOf = [](const std::string& output) {
+    const auto from = output.find("\"tables\"");
+    return output.substr(from, output.find(']', from) - from);
+  };
+  EXPECT_EQ(tablesOf(preview.output), tablesOf(close.output));
+  EXPECT_NE(preview.output.find("\"preview\":true"), std::string::npos);
+}
+
+TEST_F(CloseDriverTest, OutOfOrderClosesAndReopensAreRefusedWithExitCode3) {
+  const auto before = Dump(database.File());
+  for (const std::string arguments : {
+           "close --year 2011 --period 4",                                   // not the current period
+           "close --year 2011 --period 3 --next-year 2011 --next-period 5",  // skips a period
+           "reopen --year 2011 --period 2",                                  // nothing after it was closed
+           "reopen --year 2011 --period 3",
+       }) {
+    RunResult run = RunTool(arguments + " " + Db());
+    EXPECT_EQ(run.exitCode, 3) << arguments << ": " << run.output;
+    EXPECT_NE(run.output.find("refused: "), std::string::npos) << run.output;
+    EXPECT_EQ(Dump(database.File()), before) << arguments;
+  }
+  EXPECT_EQ(RunTool("close " + Db() + " --year 2011").exitCode, 2);
+}
+
+TEST_F(CloseDriverTest, TwoClosesAtOnceOneCompletesTheOtherIsRefusedAtOnce) {
+  // Hold the ledger's write lock the way a running close does, then start another close.
+  SqliteHandle holder = OpenRaw(database.File());
+  ASSERT_EQ(sqlite3_exec(holder.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  RunResult second = RunTool("close " + Db() + " --year 2011 --period 3");
+  EXPECT_EQ(second.exitCode, 3) << second.output;
+  EXPECT_NE(second.output.find("another close or reopen"), std::string::npos) << second.output;
+  sqlite3_exec(holder.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  holder.reset();
+
+  RunResult first, other;
+  std::thread a([&] { first = RunTool("close " + Db() + " --year 2011 --period 3"); });
+  std::thread b([&] { other = RunTool("close " + Db() + " --year 2011 --period 3"); });
+  a.join();
+  b.join();
+  // Either one is refused at once, or the second starts after the first and is refused by the period check.
+  EXPECT_EQ(std::min(first.exitCode, other.exitCode), 0) << first.output << other.output;
+  EXPECT_EQ(std::max(first.exitCode, other.exitCode), 3) << first.output << other.output;
+  EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
+}
+
+}  // namespace
+}  // namespace closewright
