@@ -1,0 +1,745 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "close/CCloseData.h"
+#include "ledger/LedgerSupport.h"
+#include "outside/ComError.h"
+#include "outside/Diagnostics.h"
+#include "outside/Dispatch.h"
+#include "outside/ObjectContext.h"
+#include "support/TestDatabase.h"
+#include "tools/ledger/LedgerGenerator.h"
+
+namespace closewright {
+namespace {
+
+// Expected texts for period 2011.03. Every line ends in '|' so that its trailing blanks stay visible; the
+// text sent is the lines joined with CR LF, the markers left out.
+// clang-format off
+constexpr std::string_view kMaterialArchive = R"(DECLARE @MAXFID INT |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostMaterielInfo_History|
+INSERT INTO OPCostMaterielInfo_History (FID,FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FDisType,FWorkCenterID,FOperID,FCostObjID,FInterID,FEntryID,FStdID,FCostItemID,FStandarddata,FPrice,FQty,FAmount)|
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FDisType,FWorkCenterID,FOperID,FCostObjID,FInterID,FEntryID,FStdID,FCostItemID,FStandarddata,FPrice,FQty,FAmount FROM OPCostMaterielInfo|
+WHERE FYearPeriod='2011.03'|
+|
+Delete From OPCostMaterielInfo WHERE  FYearPeriod='2011.03'|)";
+
+constexpr std::string_view kMaterialRestore = R"(DECLARE @MAXFID INT |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostMaterielInfo_History|
+INSERT INTO OPCostMaterielInfo (FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FDisType,FWorkCenterID,FOperID,FCostObjID,FInterID,FEntryID,FStdID,FCostItemID,FStandarddata,FPrice,FQty,FAmount)|
+SELECT FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FDisType,FWorkCenterID,FOperID,FCostObjID,FInterID,FEntryID,FStdID,FCostItemID,FStandarddata,FPrice,FQty,FAmount FROM OPCostMaterielInfo_History|
+WHERE FYearPeriod='2011.03'|
+|
+Delete From OPCostMaterielInfo_History WHERE  FYearPeriod='2011.03'|)";
+
+constexpr std::string_view kExpenseArchive = R"(DECLARE @MAXFID INT |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostExpenseDistributeInfo_History|
+INSERT INTO OPCostExpenseDistributeInfo_History (FID,FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FWorkCenterID,FCostObjID,FOperID,FExpID,FBillID,FBillIndex,FStdID,FCostItemID,FStandarddata,FAmount)|
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FWorkCenterID,FCostObjID,FOperID,FExpID,FBillID,FBillIndex,FStdID,FCostItemID,FStandarddata,FAmount FROM OPCostExpenseDistributeInfo|
+WHERE FYearPeriod='2011.03'|
+|
+Delete From OPCostExpenseDistributeInfo WHERE  FYearPeriod='2011.03'|)";
+
+constexpr std::string_view kExpenseRestore = R"(DECLARE @MAXFID INT |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostExpenseDistributeInfo_History|
+INSERT INTO OPCostExpenseDistributeInfo (FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FWorkCenterID,FCostObjID,FOperID,FExpID,FBillID,FBillIndex,FStdID,FCostItemID,FStandarddata,FAmount)|
+SELECT FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FWorkCenterID,FCostObjID,FOperID,FExpID,FBillID,FBillIndex,FStdID,FCostItemID,FStandarddata,FAmount FROM OPCostExpenseDistributeInfo_History|
+WHERE FYearPeriod='2011.03'|
+|
+Delete From OPCostExpenseDistributeInfo_History WHERE  FYearPeriod='2011.03'|)";
+
+constexpr std::string_view kBalanceArchive = R"( |
+ |
+--期末结账:期初余额表 |
+INSERT INTO OPCostBalance_History(FID,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FTypeID,FQty,FBegNotStockQty,FBegBal,FYearQty,FYearNotStockQty,FYearSum,FYearExp,FEndBal,FOnlnQty,FNotStockQty,FYear,FPeriod) |
+SELECT FID,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FTypeID,FQty,FBegNotStockQty,FBegBal,FYearQty,FYearNotStockQty,FYearSum,FYearExp,FEndBal,FOnlnQty,FNotStockQty,FYear,FPeriod |
+FROM OPCostBalance WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostBalance WHERE FYearPeriod='2011.03' |
+--由于期初余额调整表与OPCostBalance是通过FID关系的，而truncate会将identity清零，因此OPCostBalance只能delete不能truncate |
+ |
+|)";
+
+constexpr std::string_view kBalanceRestore = R"( |
+ |
+--反结账:期初余额表 |
+SET IDENTITY_INSERT OPCostBalance ON |
+DELETE FROM OPCostBalance |
+--由于期初余额调整表与OPCostBalance是通过FID关系的，而truncate会将identity清零，因此OPCostBalance只能delete不能truncate |
+INSERT INTO OPCostBalance(FID,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FTypeID,FQty,FBegNotStockQty,FBegBal,FYearQty,FYearNotStockQty,FYearSum,FYearExp,FEndBal,FOnlnQty,FNotStockQty,FYear,FPeriod) |
+SELECT FID,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FTypeID,FQty,FBegNotStockQty,FBegBal,FYearQty,FYearNotStockQty,FYearSum,FYearExp,FEndBal,FOnlnQty,FNotStockQty,FYear,FPeriod |
+FROM OPCostBalance_History WHERE FYearPeriod='2011.03' |
+SET IDENTITY_INSERT OPCostBalance OFF |
+DELETE FROM OPCostBalance_History WHERE FYearPeriod='2011.03' |
+ |
+--反结账:删除期初余额调数据 |
+DELETE FROM OPCostBalanceAdjust WHERE FYearPeriod>'2011.03'|
+|)";
+
+constexpr std::string_view kObjDetailArchive = R"( |
+--期末结账:期初余额材料明细表 |
+--由于期初余额调整材料明细表与OPCostObjDetail是通过FID关系的，而truncate会将identity清零，因此OPCostBalance只能delete不能truncate |
+INSERT INTO OPCostObjDetail_History(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FPrice,FBegUnInQty,FBegUnOutQty,FUsedAmount,FSumInQty,FSumInAmount,FCostObjID) |
+SELECT FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FPrice,FBegUnInQty,FBegUnOutQty,FUsedAmount,FSumInQty,FSumInAmount,FCostObjID |
+FROM OPCostObjDetail WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostObjDetail WHERE FYearPeriod='2011.03' |
+ |
+|)";
+
+constexpr std::string_view kObjDetailRestore = R"(--反结账:期初余额材料明细表 |
+SET IDENTITY_INSERT OPCostObjDetail ON |
+DELETE FROM OPCostObjDetail |
+--由于期初余额调整材料明细表与OPCostObjDetail是通过FID关系的，而truncate会将identity清零，因此OPCostBalance只能delete不能truncate |
+INSERT INTO OPCostObjDetail(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FPrice,FBegUnInQty,FBegUnOutQty,FUsedAmount,FSumInQty,FSumInAmount,FCostObjID) |
+SELECT FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FPrice,FBegUnInQty,FBegUnOutQty,FUsedAmount,FSumInQty,FSumInAmount,FCostObjID |
+FROM OPCostObjDetail_History WHERE FYearPeriod='2011.03' |
+SET IDENTITY_INSERT OPCostObjDetail OFF |
+DELETE FROM OPCostObjDetail_History WHERE FYearPeriod='2011.03' |
+ |
+--反结账:删除期初余额调数据 |
+DELETE FROM OPCostObjDetailAdjust WHERE FYearPeriod>'2011.03'|
+|)";
+
+constexpr std::string_view kCalInfoArchive = R"(--期末结账:成本计算结果表 |
+DECLARE @MAXFID INT|
+SELECT @MAXFID=ISNULL(MAX(FID)+1,0) FROM OPCostCalInfo_History|
+INSERT INTO OPCostCalInfo_History(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FStandardID,FStdSubID,FStandarddata,FOverAmount,FOnlineAmount,FRevertAmount,FRevQuo,FLevel) |
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FStandardID,FStdSubID,FStandarddata,FOverAmount,FOnlineAmount,FRevertAmount,FRevQuo,FLevel |
+FROM OPCostCalInfo WHERE FYearPeriod='2011.03' |
+TRUNCATE TABLE OPCostCalInfo |
+ |
+|)";
+
+constexpr std::string_view kCalInfoRestore = R"(--反结账:成本计算结果表 |
+TRUNCATE TABLE OPCostCalInfo |
+INSERT INTO OPCostCalInfo(FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FStandardID,FStdSubID,FStandarddata,FOverAmount,FOnlineAmount,FRevertAmount,FRevQuo,FLevel) |
+SELECT FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FStandardID,FStdSubID,FStandarddata,FOverAmount,FOnlineAmount,FRevertAmount,FRevQuo,FLevel |
+FROM OPCostCalInfo_History WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostCalInfo_History WHERE FYearPeriod='2011.03' |
+ |
+|)";
+
+constexpr std::string_view kCalInfoDetailArchive = R"(--期末结账:材料成本计算结果表 |
+DECLARE @MAXFID INT|
+SELECT @MAXFID=ISNULL(MAX(FID)+1,0) FROM OPCostCalInfoDetail_History|
+INSERT INTO OPCostCalInfoDetail_History(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FMaterielID,FBatchNo,FSpendCostObjID,FOverAmount,FOnlineAmount,FOverQty,FOnlineQty,FNotStockQty,FLevel) |
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FMaterielID,FBatchNo,FSpendCostObjID,FOverAmount,FOnlineAmount,FOverQty,FOnlineQty,FNotStockQty,FLevel |
+FROM OPCostCalInfoDetail WHERE FYearPeriod='2011.03' |
+TRUNCATE TABLE OPCostCalInfoDetail |
+ |
+|)";
+
+constexpr std::string_view kCalInfoDetailRestore = R"(--反结账:材料成本计算结果表 |
+TRUNCATE TABLE OPCostCalInfoDetail |
+INSERT INTO OPCostCalInfoDetail(FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FMaterielID,FBatchNo,FSpendCostObjID,FOverAmount,FOnlineAmount,FOverQty,FOnlineQty,FNotStockQty,FLevel) |
+SELECT FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FMaterielID,FBatchNo,FSpendCostObjID,FOverAmount,FOnlineAmount,FOverQty,FOnlineQty,FNotStockQty,FLevel |
+FROM OPCostCalInfoDetail_History WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostCalInfoDetail_History WHERE FYearPeriod='2011.03' |
+ |
+|)";
+
+constexpr std::string_view kProductCalInfoArchive = R"( |
+--期末结账:产品成本计算结果表 |
+DECLARE @MAXFID INT|
+SELECT @MAXFID=ISNULL(MAX(FID)+1,0) FROM OPCostProductCalInfo_History|
+INSERT INTO OPCostProductCalInfo_History(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FProductID,FBatchNo,FStandardQty,FAmount,FQty,FPrice,FRevertAmount,FRevQuo,FLevel,FStandardID) |
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FProductID,FBatchNo,FStandardQty,FAmount,FQty,FPrice,FRevertAmount,FRevQuo,FLevel,FStandardID |
+FROM OPCostProductCalInfo WHERE FYearPeriod='2011.03' |
+TRUNCATE TABLE OPCostProductCalInfo |
+ |
+|)";
+
+constexpr std::string_view kProductCalInfoRestore = R"(--反结账:产品成本计算结果表 |
+TRUNCATE TABLE OPCostProductCalInfo |
+INSERT INTO OPCostProductCalInfo(FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FProductID,FBatchNo,FStandardQty,FAmount,FQty,FPrice,FRevertAmount,FRevQuo,FLevel,FStandardID) |
+SELECT FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FProductID,FBatchNo,FStandardQty,FAmount,FQty,FPrice,FRevertAmount,FRevQuo,FLevel,FStandardID |
+FROM OPCostProductCalInfo_History WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostProductCalInfo_History WHERE FYearPeriod='2011.03' |
+ |
+|)";
+
+constexpr std::string_view kWIPCheckArchive = R"( |
+--期末结账:在产中盘点表表 |
+DECLARE @MAXFID INT|
+SELECT @MAXFID=ISNULL(MAX(FID)+1,0) FROM OPCostWIPCheck_History|
+INSERT INTO OPCostWIPCheck_History(FID,FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FInputQty,FOutputQty,FWIPQty,FNotStockQty,FISImport,FScrapQty,FOutAfterScrQty) |
+SELECT FID+@MAXFID,FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FInputQty,FOutputQty,FWIPQty,FNotStockQty,FISImport,FScrapQty,FOutAfterScrQty |
+FROM OPCostWIPCheck WHERE FYearPeriod='2011.03' |
+TRUNCATE TABLE OPCostWIPCheck |
+ |
+|)";
+
+constexpr std::string_view kWIPCheckRestore = R"(--反结账:在产中盘点表表 |
+TRUNCATE TABLE OPCostWIPCheck |
+INSERT INTO OPCostWIPCheck(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FInputQty,FOutputQty,FWIPQty,FNotStockQty,FISImport,FScrapQty,FOutAfterScrQty) |
+SELECT FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FInputQty,FOutputQty,FWIPQty,FNotStockQty,FISImport,FScrapQty,FOutAfterScrQty |
+FROM OPCostWIPCheck_History WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostWIPCheck_History WHERE FYearPeriod='2011.03' |
+ |
+|)";
+
+constexpr std::string_view kWNCalInfoArchive = R"( |
+--期末结账:不可修复废品成本计算单表 |
+DECLARE @MAXFID INT|
+SELECT @MAXFID=ISNULL(MAX(FID)+1,0) FROM OPCostWNCalInfo_History|
+INSERT INTO OPCostWNCalInfo_History(FID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FAmount,FCurScrapAmount,FScrapPrice) |
+SELECT FID+@MAXFID,FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FAmount,FCurScrapAmount,FScrapPrice |
+FROM OPCostWNCalInfo WHERE FYearPeriod='2011.03' |
+TRUNCATE TABLE OPCostWNCalInfo |
+ |
+|)";
+
+constexpr std::string_view kWNCalInfoRestore = R"(--反结账:不可修复废品成本计算单表 |
+TRUNCATE TABLE OPCostWNCalInfo |
+INSERT INTO OPCostWNCalInfo(FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FAmount,FCurScrapAmount,FScrapPrice) |
+SELECT FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FAmount,FCurScrapAmount,FScrapPrice |
+FROM OPCostWNCalInfo_History WHERE FYearPeriod='2011.03' |
+DELETE FROM OPCostWNCalInfo_History WHERE FYearPeriod='2011.03' |
+ |
+ |
+|)";
+
+constexpr std::string_view kReseed = R"(SET NOCOUNT ON |
+--期初余额表 |
+DECLARE @MAXFID INT |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostBalance_History |
+SELECT @MAXFID=(CASE WHEN @MAXFID<ISNULL(MAX(FID)+1,1) THEN ISNULL(MAX(FID)+1,1)ELSE @MAXFID END)  FROM OPCostBalance |
+DBCC CHECKIDENT('OPCostBalance',RESEED,@MAXFID) |
+--期初余额材料明细表 |
+SELECT @MAXFID=ISNULL(MAX(FID)+1,1) FROM OPCostObjDetail_History |
+SELECT @MAXFID=(CASE WHEN @MAXFID<ISNULL(MAX(FID)+1,1) THEN ISNULL(MAX(FID)+1,1)ELSE @MAXFID END)  FROM OPCostObjDetail |
+DBCC CHECKIDENT('OPCostObjDetail',RESEED,@MAXFID) |
+ |
+|)";
+// clang-format on
+
+std::string Joined(std::string_view marked) {
+  std::string text;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = marked.find('\n', start);
+    std::string_view line =
+        marked.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    EXPECT_TRUE(line.ends_with('|')) << line;
+    line.remove_suffix(1);
+    text.append(line);
+    if (end == std::string_view::npos) return text;
+    text.append("\r\n");
+    start = end + 1;
+  }
+}
+
+std::vector<std::string> JoinedAll(std::initializer_list<std::string_view> marked) {
+  std::vector<std::string> texts;
+  for (std::string_view each : marked) texts.push_back(Joined(each));
+  return texts;
+}
+
+// The tables the history steps move, with the columns they copy besides FID.
+struct TablePair {
+  std::string_view live;
+  std::string_view columns;
+  bool keptFid;
+};
+
+constexpr std::array<TablePair, 9> kTables{{
+    {"OPCostMaterielInfo",
+     "FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FDisType,FWorkCenterID,FOperID,FCostObjID,"
+     "FInterID,FEntryID,FStdID,FCostItemID,FStandarddata,FPrice,FQty,FAmount",
+     false},
+    {"OPCostExpenseDistributeInfo",
+     "FYear,FPeriod,FYearPeriod,FDeptID,FICMOInterID,FCostCenterID,FWorkCenterID,FCostObjID,FOperID,FExpID,"
+     "FBillID,FBillIndex,FStdID,FCostItemID,FStandarddata,FAmount",
+     false},
+    {"OPCostBalance",
+     "FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FTypeID,FQty,FBegNotStockQty,FBegBal,FYearQty,"
+     "FYearNotStockQty,FYearSum,FYearExp,FEndBal,FOnlnQty,FNotStockQty,FYear,FPeriod",
+     true},
+    {"OPCostObjDetail",
+     "FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FPrice,"
+     "FBegUnInQty,FBegUnOutQty,FUsedAmount,FSumInQty,FSumInAmount,FCostObjID",
+     true},
+    {"OPCostCalInfo",
+     "FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FStandardID,FStdSubID,"
+     "FStandarddata,FOverAmount,FOnlineAmount,FRevertAmount,FRevQuo,FLevel",
+     false},
+    {"OPCostCalInfoDetail",
+     "FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FMaterielID,FBatchNo,"
+     "FSpendCostObjID,FOverAmount,FOnlineAmount,FOverQty,FOnlineQty,FNotStockQty,FLevel",
+     false},
+    {"OPCostProductCalInfo",
+     "FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostObjID,FCostItemID,FProductID,FBatchNo,"
+     "FStandardQty,FAmount,FQty,FPrice,FRevertAmount,FRevQuo,FLevel,FStandardID",
+     false},
+    {"OPCostWIPCheck",
+     "FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FInputQty,FOutputQty,FWIPQty,FNotStockQty,"
+     "FISImport,FScrapQty,FOutAfterScrQty",
+     false},
+    {"OPCostWNCalInfo",
+     "FYear,FPeriod,FYearPeriod,FICMOInterID,FCostCenterID,FCostItemID,FAmount,FCurScrapAmount,FScrapPrice",
+     false},
+}};
+
+const TablePair& Table(std::string_view live) {
+  for (const TablePair& pair : kTables) {
+    if (pair.live == live) return pair;
+  }
+  throw std::invalid_argument(std::string(live));
+}
+
+std::vector<std::string> SplitColumns(std::string_view columns) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0; start <= columns.size();) {
+    std::size_t end = columns.find(',', start);
+    if (end == std::string_view::npos) end = columns.size();
+    names.emplace_back(columns.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool IsTextColumn(std::string_view column) {
+  return column == "FYearPeriod" || column == "FBatchNo";
+}
+
+class HistoryStepsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dsn_ = database_.Description();
+    ledger::CreateSchema(database_.ConnectString());
+    ForgetSent();
+  }
+
+  void TearDown() override { SetDiagnosticsSink(nullptr); }
+
+  // Sets the database up through the component's own pass-through, as a host would; what it sends is not
+  // part of what the tests look at.
+  void Run(const std::string& sql) {
+    const std::size_t sent = recorder_.texts.size();
+    CCloseData().ExecuteSQL(dsn_, sql);
+    recorder_.texts.resize(sent);
+    recorder_.votes.pop_back();
+  }
+
+  std::vector<std::vector<std::string>> Query(const std::string& sql) {
+    return testing::QueryRows(database_.ConnectString(), sql);
+  }
+
+  long long Number(const std::string& sql) { return testing::QueryNumber(database_.ConnectString(), sql); }
+
+  std::vector<std::string> Sent() const { return recorder_.ExecutedStatements(); }
+
+  std::vector<std::int32_t> SentConnections() const {
+    std::vector<std::int32_t> connections;
+    for (const testing::SentText& each : recorder_.texts) {
+      if (each.operation == "Execute" && !each.text.starts_with("SET TRANSACTION")) {
+        connections.push_back(each.connection);
+      }
+    }
+    return connections;
+  }
+
+  void ForgetSent() {
+    recorder_.texts.clear();
+    recorder_.votes.clear();
+  }
+
+  std::vector<long long> Fids(const std::string& table) {
+    std::vector<long long> fids;
+    for (const auto& row : Query("SELECT FID FROM " + table + " ORDER BY FID"))
+      fids.push_back(std::stoll(row.at(0)));
+    return fids;
+  }
+
+  // Every column of every row, FID first unless left out, sorted so that row order does not count.
+  std::vector<std::vector<std::string>> Rows(const std::string& table, bool withFid = true) {
+    const TablePair& pair = Table(table.substr(0, table.find("_History")));
+    auto rows =
+        Query("SELECT " + std::string(withFid ? "FID," : "") + std::string(pair.columns) + " FROM " + table);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  // Inserts rows of one period into a live table (FID from its identity) or, with `fids`, with those FIDs;
+  // every column gets its own value so that a column copied into the wrong place shows.
+  void AddRows(const std::string& table, std::string_view yearPeriod, std::int32_t count,
+               const std::vector<std::int32_t>& fids = {}) {
+    const TablePair& pair = Table(table.substr(0, table.find("_History")));
+    const std::vector<std::string> columns = SplitColumns(pair.columns);
+    std::string sql;
+    for (std::int32_t row = 0; row < count; ++row) {
+      ++serial_;
+      std::string names = fids.empty() ? "" : "FID,";
+      std::string values = fids.empty() ? "" : std::to_string(fids.at(static_cast<std::size_t>(row))) + ",";
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        const char* separator = i + 1 < columns.size() ? "," : "";
+        names += columns[i] + separator;
+        if (columns[i] == "FYearPeriod") {
+          values += "'" + std::string(yearPeriod) + "'";
+        } else if (IsTextColumn(columns[i])) {
+          values += "'B" + std::to_string(serial_) + "'";
+        } else {
+          values += std::to_string(serial_ * 100 + static_cast<std::int32_t>(i));
+        }
+        values += separator;
+      }
+      sql += "INSERT INTO " + table + "(" + names + ") VALUES (" + values + ")\r\n";
+    }
+    if (!fids.empty() && table.find("_History") == std::string::npos) {
+      sql = "SET IDENTITY_INSERT " + table + " ON\r\n" + sql + "SET IDENTITY_INSERT " + table + " OFF\r\n";
+    }
+    Run(sql);
+  }
+
+  testing::TemporaryDatabase database_;
+  testing::Recorder recorder_;
+  std::string dsn_;
+  std::int32_t serial_ = 0;
+};
+
+using Fid = std::vector<long long>;
+using Votes = std::vector<std::string>;
+
+TEST_F(HistoryStepsTest, DistributionScriptsGoOutExactlyInOneExecuteEach) {
+  CCloseData close;
+  EXPECT_FALSE(close.EndMatDistributeData(dsn_, 2011, 3, true));
+  EXPECT_FALSE(close.EndMatDistributeData(dsn_, 2011, 3, false));
+  EXPECT_FALSE(close.EndExpDistributeData(dsn_, 2011, 3, true));
+  EXPECT_FALSE(close.EndExpDistributeData(dsn_, 2011, 3, false));
+  EXPECT_EQ(Sent(), JoinedAll({kMaterialArchive, kMaterialRestore, kExpenseArchive, kExpenseRestore}));
+  EXPECT_EQ(recorder_.votes, Votes(4, "SetComplete"));
+}
+
+TEST_F(HistoryStepsTest, EndHistoryDataRunsMaterialThenExpenseEachOnItsOwnConnection) {
+  EXPECT_FALSE(CCloseData().EndHistoryData(dsn_, 2011, 3, true));
+  EXPECT_EQ(Sent(), JoinedAll({kMaterialArchive, kExpenseArchive}));
+  const std::vector<std::int32_t> connections = SentConnections();
+  ASSERT_EQ(connections.size(), 2u);
+  EXPECT_NE(connections[0], connections[1]);
+  // Each sub-object votes, then the driver.
+  EXPECT_EQ(recorder_.votes, Votes(3, "SetComplete"));
+
+  ForgetSent();
+  EXPECT_FALSE(CCloseData().EndHistoryData(dsn_, 2011, 3, false));
+  EXPECT_EQ(Sent(), JoinedAll({kMaterialRestore, kExpenseRestore}));
+}
+
+TEST_F(HistoryStepsTest, OperationCostBatchesGoOutExactlySevenEachWayOnOneConnection) {
+  CCloseData close;
+  close.EndOpCostHistoryData(dsn_, 2011, 3, true);
+  EXPECT_EQ(Sent(), JoinedAll({kBalanceArchive, kObjDetailArchive, kCalInfoArchive, kCalInfoDetailArchive,
+                               kProductCalInfoArchive, kWIPCheckArchive, kWNCalInfoArchive}));
+  const std::vector<std::int32_t> connections = SentConnections();
+  EXPECT_EQ(std::set<std::int32_t>(connections.begin(), connections.end()).size(), 1u);
+
+  ForgetSent();
+  close.EndOpCostHistoryData(dsn_, 2011, 3, false);
+  EXPECT_EQ(Sent(), JoinedAll({kBalanceRestore, kObjDetailRestore, kCalInfoRestore, kCalInfoDetailRestore,
+                               kProductCalInfoRestore, kWIPCheckRestore, kWNCalInfoRestore}));
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+}
+
+TEST_F(HistoryStepsTest, IdentitySeedBatchGoesOutExactly) {
+  CCloseData().AlterIdentitySeed(dsn_);
+  EXPECT_EQ(Sent(), JoinedAll({kReseed}));
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+}
+
+TEST_F(HistoryStepsTest, DistributionArchiveNumbersHistoryAboveWhatItHolds) {
+  AddRows("OPCostMaterielInfo", "2011.03", 3);
+  AddRows("OPCostMaterielInfo", "2011.04", 1);
+  CCloseData().EndMatDistributeData(dsn_, 2011, 3, true);
+  // Empty history: live FID + 1. Only the period's rows leave the live table.
+  EXPECT_EQ(Fids("OPCostMaterielInfo_History"), (Fid{2, 3, 4}));
+  EXPECT_EQ(Fids("OPCostMaterielInfo"), (Fid{4}));
+
+  AddRows("OPCostMaterielInfo", "2011.05", 2);  // live FIDs 5 and 6
+  CCloseData().EndMatDistributeData(dsn_, 2011, 5, true);
+  // History up to 4: live FID + 4 + 1.
+  EXPECT_EQ(Fids("OPCostMaterielInfo_History"), (Fid{2, 3, 4, 10, 11}));
+
+  AddRows("OPCostExpenseDistributeInfo_History", "2010.12", 1, {7});
+  AddRows("OPCostExpenseDistributeInfo", "2011.03", 2);
+  CCloseData().EndExpDistributeData(dsn_, 2011, 3, true);
+  EXPECT_EQ(Fids("OPCostExpenseDistributeInfo_History"), (Fid{7, 9, 10}));
+  EXPECT_TRUE(Fids("OPCostExpenseDistributeInfo").empty());
+}
+
+TEST_F(HistoryStepsTest, DistributionRestorePutsRowsBesideThoseAlreadyLive) {
+  AddRows("OPCostMaterielInfo", "2011.03", 2);
+  const auto closed = Rows("OPCostMaterielInfo", false);
+  CCloseData().EndMatDistributeData(dsn_, 2011, 3, true);
+  AddRows("OPCostMaterielInfo", "2011.03", 1);  // live FID 3, entered after the close
+  const auto enteredLater = Rows("OPCostMaterielInfo", false);
+
+  EXPECT_FALSE(CCloseData().EndMatDistributeData(dsn_, 2011, 3, false));
+  EXPECT_EQ(Fids("OPCostMaterielInfo"), (Fid{3, 4, 5}));
+  EXPECT_TRUE(Fids("OPCostMaterielInfo_History").empty());
+  auto expected = closed;
+  expected.insert(expected.end(), enteredLater.begin(), enteredLater.end());
+  std::sort(expected.begin(), expected.end());
+  const auto live = Rows("OPCostMaterielInfo", false);
+  EXPECT_EQ(live, expected);
+
+  // A period the history does not hold changes nothing.
+  CCloseData().EndMatDistributeData(dsn_, 2011, 7, false);
+  EXPECT_EQ(Rows("OPCostMaterielInfo", false), live);
+}
+
+TEST_F(HistoryStepsTest, EndHistoryDataStopsAtAFailingMaterialCallBeforeTheExpenseCall) {
+  AddRows("OPCostMaterielInfo", "2011.03", 1);
+  AddRows("OPCostExpenseDistributeInfo", "2011.03", 1);
+  Run("DROP TABLE OPCostMaterielInfo_History");
+  EXPECT_THROW(CCloseData().EndHistoryData(dsn_, 2011, 3, true), ComError);
+  const std::vector<std::string> sent = Sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0], Joined(kMaterialArchive));
+  EXPECT_TRUE(recorder_.votes.empty());
+  EXPECT_EQ(Fids("OPCostExpenseDistributeInfo"), (Fid{1}));
+  EXPECT_EQ(Fids("OPCostMaterielInfo"), (Fid{1}));
+}
+
+TEST_F(HistoryStepsTest, EndHistoryDataRollsBackTheMaterialRowsWhenTheExpenseCallFails) {
+  AddRows("OPCostMaterielInfo", "2011.03", 2);
+  Run("DROP TABLE OPCostExpenseDistributeInfo_History");
+  const auto before = Rows("OPCostMaterielInfo");
+  try {
+    CCloseData().EndHistoryData(dsn_, 2011, 3, true);
+    FAIL() << "the expense call should have failed";
+  } catch (const ComError& error) {
+    // The sub-call's error reaches the caller as it was raised.
+    EXPECT_EQ(error.Number(), error_number::kCommandFailed);
+    EXPECT_NE(error.Description().find("OPCostExpenseDistributeInfo_History"), std::string::npos);
+  }
+  EXPECT_EQ(Sent().size(), 2u);
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});  // the material sub-object's alone
+  EXPECT_EQ(Rows("OPCostMaterielInfo"), before);
+  EXPECT_TRUE(Fids("OPCostMaterielInfo_History").empty());
+}
+
+TEST_F(HistoryStepsTest, OperationCostArchiveKeepsOrRenumbersFidsByTable) {
+  AddRows("OPCostBalance", "2011.03", 2);
+  AddRows("OPCostBalance", "2011.04", 1);  // the next period's openings
+  AddRows("OPCostObjDetail", "2011.03", 1);
+  AddRows("OPCostCalInfo", "2011.03", 2);
+  AddRows("OPCostCalInfo", "2011.02", 1);  // a stray earlier row goes with the truncation
+  AddRows("OPCostWIPCheck", "2011.03", 2);
+  AddRows("OPCostWIPCheck_History", "2011.01", 1, {40});
+
+  CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, true);
+
+  EXPECT_EQ(Fids("OPCostBalance_History"), (Fid{1, 2}));
+  EXPECT_EQ(Fids("OPCostBalance"), (Fid{3}));
+  EXPECT_EQ(Fids("OPCostObjDetail_History"), (Fid{1}));
+  EXPECT_TRUE(Fids("OPCostObjDetail").empty());
+  // Empty history: the live FID itself. History up to 40: live FID + 41.
+  EXPECT_EQ(Fids("OPCostCalInfo_History"), (Fid{1, 2}));
+  EXPECT_EQ(Fids("OPCostWIPCheck_History"), (Fid{40, 42, 43}));
+  for (const char* renumbered : {"OPCostCalInfo", "OPCostCalInfoDetail", "OPCostProductCalInfo",
+                                 "OPCostWIPCheck", "OPCostWNCalInfo"}) {
+    EXPECT_TRUE(Fids(renumbered).empty()) << renumbered;
+  }
+  // Truncated, so the identity starts again.
+  AddRows("OPCostCalInfo", "2011.04", 1);
+  EXPECT_EQ(Fids("OPCostCalInfo"), (Fid{1}));
+}
+
+TEST_F(HistoryStepsTest, OperationCostRestoreEmptiesKeptTablesAndDropsLaterAdjustments) {
+  AddRows("OPCostBalance_History", "2011.03", 2, {5, 6});
+  AddRows("OPCostBalance_History", "2011.02", 1, {4});
+  AddRows("OPCostBalance", "2011.04", 1, {7});
+  AddRows("OPCostObjDetail_History", "2011.03", 1, {9});
+  AddRows("OPCostObjDetail", "2011.04", 2);
+  Run("INSERT INTO OPCostBalanceAdjust(FYearPeriod) VALUES ('2011.02')\r\n"
+      "INSERT INTO OPCostBalanceAdjust(FYearPeriod) VALUES ('2011.03')\r\n"
+      "INSERT INTO OPCostBalanceAdjust(FYearPeriod) VALUES ('2011.04')\r\n"
+      "INSERT INTO OPCostBalanceAdjust(FYearPeriod) VALUES ('2011.10')\r\n"
+      "INSERT INTO OPCostBalanceAdjust(FYearPeriod) VALUES ('2012.01')\r\n"
+      "INSERT INTO OPCostObjDetailAdjust(FYearPeriod) VALUES ('2011.03')\r\n"
+      "INSERT INTO OPCostObjDetailAdjust(FYearPeriod) VALUES ('2011.100')");
+  AddRows("OPCostCalInfo", "2011.04", 3);
+  AddRows("OPCostCalInfo_History", "2011.03", 2, {20, 21});
+
+  CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, false);
+
+  EXPECT_EQ(Fids("OPCostBalance"), (Fid{5, 6}));
+  EXPECT_EQ(Fids("OPCostBalance_History"), (Fid{4}));
+  EXPECT_EQ(Fids("OPCostObjDetail"), (Fid{9}));
+  // Later periods by string comparison: 2011.10 and 2011.100 sort after 2011.03.
+  EXPECT_EQ(Query("SELECT FYearPeriod FROM OPCostBalanceAdjust ORDER BY FID"),
+            (std::vector<std::vector<std::string>>{{"2011.02"}, {"2011.03"}}));
+  EXPECT_EQ(Number("SELECT COUNT(*) FROM OPCostObjDetailAdjust"), 1);
+  // Truncated first, so the restored rows are numbered from the seed.
+  EXPECT_EQ(Fids("OPCostCalInfo"), (Fid{1, 2}));
+  EXPECT_TRUE(Fids("OPCostCalInfo_History").empty());
+}
+
+TEST_F(HistoryStepsTest, ArchiveThenRestoreReturnsTheSameRows) {
+  for (const TablePair& pair : kTables) {
+    AddRows(std::string(pair.live), "2011.03", 3);
+    AddRows(std::string(pair.live) + "_History", "2011.01", 1, {100});
+  }
+  std::vector<std::vector<std::vector<std::string>>> live;
+  std::vector<std::vector<std::vector<std::string>>> history;
+  for (const TablePair& pair : kTables) {
+    live.push_back(Rows(std::string(pair.live), pair.keptFid));
+    history.push_back(Rows(std::string(pair.live) + "_History"));
+  }
+
+  // Late-bound, as a client calls it.
+  std::shared_ptr<Dispatch> close = CreateObject(kCloseDataProgId);
+  for (const bool bEnd : {true, false}) {
+    for (const char* method : {"EndHistoryData", "EndOpCostHistoryData"}) {
+      std::array<Variant, 4> arguments{Variant(dsn_), Variant(2011), Variant(3), Variant(bEnd)};
+      static_cast<void>(close->InvokeByName(method, arguments));
+    }
+    if (bEnd) {
+      for (const TablePair& pair : kTables) {
+        EXPECT_EQ(Number("SELECT COUNT(*) FROM " + std::string(pair.live) + "_History"), 4) << pair.live;
+      }
+    }
+  }
+
+  for (std::size_t i = 0; i < kTables.size(); ++i) {
+    const std::string name(kTables[i].live);
+    EXPECT_EQ(Rows(name, kTables[i].keptFid), live[i]) << name;
+    EXPECT_EQ(Rows(name + "_History"), history[i]) << name;
+  }
+}
+
+TEST_F(HistoryStepsTest, ArchiveThenRestoreOfAGeneratedLedgerReturnsTheSameRows) {
+  ledger::GenerateLedger(database_.ConnectString(), ledger::LedgerOptions{.tasks = 60});
+  std::vector<std::vector<std::vector<std::string>>> before;
+  for (const TablePair& pair : kTables) {
+    before.push_back(Rows(std::string(pair.live), pair.keptFid));
+    before.push_back(Rows(std::string(pair.live) + "_History"));
+  }
+  ASSERT_FALSE(before[0].empty());
+
+  CCloseData close;
+  for (const bool bEnd : {true, false}) {
+    close.EndHistoryData(dsn_, 2011, 3, bEnd);
+    close.EndOpCostHistoryData(dsn_, 2011, 3, bEnd);
+    close.AlterIdentitySeed(dsn_);
+    if (bEnd) {
+      for (const TablePair& pair : kTables) EXPECT_TRUE(Fids(std::string(pair.live)).empty()) << pair.live;
+    }
+  }
+
+  std::size_t i = 0;
+  for (const TablePair& pair : kTables) {
+    EXPECT_EQ(Rows(std::string(pair.live), pair.keptFid), before[i++]) << pair.live;
+    EXPECT_EQ(Rows(std::string(pair.live) + "_History"), before[i++]) << pair.live;
+  }
+}
+
+TEST_F(HistoryStepsTest, PeriodWithoutRowsStillSendsSevenBatches) {
+  AddRows("OPCostProductCalInfo", "2011.04", 1);
+  CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, true);
+  EXPECT_EQ(Sent().size(), 7u);
+  EXPECT_TRUE(Fids("OPCostProductCalInfo").empty());
+  EXPECT_TRUE(Fids("OPCostProductCalInfo_History").empty());
+}
+
+TEST_F(HistoryStepsTest, FailingBatchAbortsWithItsOwnSourceAndLeavesNothingDone) {
+  for (const TablePair& pair : kTables) AddRows(std::string(pair.live), "2011.03", 2);
+  Run("DROP TABLE OPCostProductCalInfo_History");
+  std::string providerSource;
+  try {
+    CCloseData().ExecuteSQL(dsn_, "SELECT FID FROM OPCostProductCalInfo_History");
+  } catch (const ComError& error) {
+    providerSource = error.Source();
+  }
+  ASSERT_FALSE(providerSource.empty());
+  std::vector<std::vector<std::vector<std::string>>> before;
+  for (const TablePair& pair : kTables) before.push_back(Rows(std::string(pair.live)));
+  ForgetSent();
+
+  try {
+    CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, true);
+    FAIL() << "batch 5 should have failed";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Number(), error_number::kCommandFailed);
+    EXPECT_EQ(error.Source(), "Calcory.CCloseData.EndOpCostHistoryData\r\n" + providerSource);
+    EXPECT_NE(error.Description().find("OPCostProductCalInfo_History"), std::string::npos);
+  }
+  // Batches 1 to 4 went out, batch 5 failed, 6 and 7 never left.
+  const std::vector<std::string> sent = Sent();
+  ASSERT_EQ(sent.size(), 5u);
+  EXPECT_EQ(sent[4], Joined(kProductCalInfoArchive));
+  EXPECT_EQ(recorder_.votes, Votes{"SetAbort"});
+
+  for (std::size_t i = 0; i < kTables.size(); ++i) {
+    EXPECT_EQ(Rows(std::string(kTables[i].live)), before[i]) << kTables[i].live;
+  }
+  EXPECT_TRUE(Fids("OPCostBalance_History").empty());
+  EXPECT_TRUE(Fids("OPCostCalInfo_History").empty());
+}
+
+struct ReseedCase {
+  std::int32_t historyMax;
+  std::int32_t liveMax;
+  long long nextFid;
+};
+
+class IdentitySeedTest : public HistoryStepsTest, public ::testing::WithParamInterface<ReseedCase> {};
+
+// RESEED n gives n to the next row of a table that never held one, n + 1 to a table that did.
+INSTANTIATE_TEST_SUITE_P(Maxima, IdentitySeedTest,
+                         ::testing::Values(ReseedCase{0, 0, 1}, ReseedCase{100, 0, 101},
+                                           ReseedCase{100, 50, 102}, ReseedCase{100, 200, 202},
+                                           ReseedCase{100, 100, 102}));
+
+TEST_P(IdentitySeedTest, NextLiveRowTakesAnFidAboveBothTables) {
+  const ReseedCase c = GetParam();
+  if (c.historyMax > 0) AddRows("OPCostObjDetail_History", "2011.01", 1, {c.historyMax});
+  if (c.liveMax > 0) AddRows("OPCostObjDetail", "2011.02", 1, {c.liveMax});
+  // The first pair's value lies far above the second's and must not carry over.
+  AddRows("OPCostBalance_History", "2011.01", 1, {900});
+
+  CCloseData().AlterIdentitySeed(dsn_);
+
+  AddRows("OPCostObjDetail", "2011.03", 1);
+  AddRows("OPCostBalance", "2011.03", 1);
+  EXPECT_EQ(Number("SELECT MAX(FID) FROM OPCostObjDetail"), c.nextFid);
+  EXPECT_EQ(Number("SELECT MAX(FID) FROM OPCostBalance"), 901);
+}
+
+TEST_F(HistoryStepsTest, IdentitySeedPassesOverAFailingBatchVotesCompleteAndReportsIt) {
+  std::vector<std::string> reports;
+  SetDiagnosticsSink([&](const ComError& error, std::string_view where) {
+    reports.push_back(std::string(where) + ": " + error.Description());
+  });
+  Run("DROP TABLE OPCostObjDetail_History");
+  Transaction transaction;
+  EXPECT_NO_THROW(CCloseData().AlterIdentitySeed(dsn_));
+  EXPECT_EQ(Sent().size(), 1u);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].find("CCloseData.AlterIdentitySeed: "), 0u);
+  EXPECT_NE(reports[0].find("OPCostObjDetail_History"), std::string::npos);
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+  EXPECT_FALSE(transaction.IsDoomed());
+  EXPECT_NO_THROW(transaction.Commit());
+}
+
+TEST_F(HistoryStepsTest, IdentitySeedWithAnUnusableDescriptionSendsNothingAndReturns) {
+  std::vector<std::int32_t> numbers;
+  SetDiagnosticsSink([&](const ComError& error, std::string_view) { numbers.push_back(error.Number()); });
+  CCloseData close;
+  close.ExecuteSQL(dsn_, "");  // leaves a working data source on the object
+  ForgetSent();
+  EXPECT_NO_THROW(close.AlterIdentitySeed(dsn_ + ";DBMS Name=Again"));
+  EXPECT_TRUE(recorder_.texts.empty());
+  EXPECT_EQ(numbers, (std::vector<std::int32_t>{error_number::kKeyAlreadyAssociated}));
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+}
+
+}  // namespace
+}  // namespace closewright
