@@ -373,8 +373,9 @@ OdbcSession::OdbcSession(const std::string& connectString) {
   const SQLRETURN rc = SQLDriverConnectW(
       link_.Get(), nullptr, wide.data(), static_cast<SQLSMALLINT>(wide.size() - 1), completed.data(),
       static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
-  if (!SQL_SUCCEEDED(rc))
+  if (!SQL_SUCCEEDED(rc)) {
     throw openError(SQL_HANDLE_DBC, link_.Get(), "The ODBC driver refused the connection");
+  }
   link_.MarkConnected();
   wideText_ = DriverKeepsWideText(link_.Get());
 
@@ -441,8 +442,9 @@ void OdbcSession::Run(std::string_view text, ResultTable* table) {
   }
   std::optional<ComError> failure;
   const auto noteFailure = [&](const std::vector<DiagnosticRecord>& records) {
-    if (!failure)
+    if (!failure) {
       failure = ErrorFromRecords(error_number::kCommandFailed, providerName_, records, failingText);
+    }
   };
   bool fetched = false;
   SQLRETURN rc = wideText_
@@ -660,7 +662,12 @@ void OdbcSession::Commit() {
   inTransaction_ = false;
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, link_.Get(), SQL_COMMIT);
   if (SQL_SUCCEEDED(rc)) {
-    SetAutocommit(true);
+    // The work is committed; a driver that will not switch back to autocommit must not make it look failed.
+    try {
+      SetAutocommit(true);
+    } catch (const ComError& error) {
+      ReportSwallowedError(error, "OdbcSession.Commit");
+    }
     return;
   }
   std::vector<DiagnosticRecord> records = ReadDiagnostics(SQL_HANDLE_DBC, link_.Get(), wideText_);

@@ -8,6 +8,7 @@
 
 #include "outside/ComError.h"
 #include "outside/odbc/OdbcProvider.h"
+#include "outside/odbc/OdbcText.h"
 
 namespace closewright {
 namespace {
@@ -102,6 +103,34 @@ TEST(OdbcConnectStringTest, PasswordsAreMaskedWhateverTheirForm) {
   for (const auto& [given, masked] : cases) {
     EXPECT_EQ(MaskConnectStringPasswords(given), masked) << given;
   }
+}
+
+// Only a text that is nothing but the isolation statement may be replaced by a connection attribute:
+// anything more would be dropped unsent.
+TEST(OdbcTextTest, OnlyAWholeIsolationStatementIsRecognised) {
+  using odbc_text::IsolationLevelStatement;
+  EXPECT_EQ(IsolationLevelStatement("SET TRANSACTION ISOLATION LEVEL READ COMMITTED"), "READ COMMITTED");
+  EXPECT_EQ(IsolationLevelStatement(" set\r\ntransaction  isolation level read UnCOMMITTED ; "),
+            "READ UNCOMMITTED");
+  EXPECT_EQ(IsolationLevelStatement("SET TRANSACTION ISOLATION LEVEL SERIALIZABLE"), "SERIALIZABLE");
+  EXPECT_FALSE(
+      IsolationLevelStatement("SET TRANSACTION ISOLATION LEVEL READ COMMITTED; DELETE OPCostBalance"));
+  EXPECT_FALSE(IsolationLevelStatement("SET TRANSACTION ISOLATION LEVEL SNAPSHOT"));
+  EXPECT_FALSE(IsolationLevelStatement("SELECT 'SET TRANSACTION ISOLATION LEVEL READ COMMITTED'"));
+}
+
+TEST(OdbcTextTest, TextConvertsBetweenUtf8AndUtf16) {
+  using odbc_text::Utf16ToUtf8;
+  using odbc_text::Utf8ToUtf16;
+  const std::string text = "期末 \xF0\x9F\x93\x8A x";  // a character outside the basic plane as well
+  EXPECT_EQ(Utf16ToUtf8(*Utf8ToUtf16(text)), text);
+  std::size_t badByte = 0;
+  EXPECT_FALSE(Utf8ToUtf16("ab\xC0\xAF", &badByte));  // overlong "/"
+  EXPECT_EQ(badByte, 2u);
+  EXPECT_FALSE(Utf8ToUtf16("\xED\xA0\x80"));  // a surrogate written as UTF-8
+  EXPECT_FALSE(Utf8ToUtf16("\xE6\x9C"));      // cut short
+  const std::u16string unpaired{u'a', char16_t{0xD800}, u'b'};
+  EXPECT_EQ(Utf16ToUtf8(unpaired), "a\uFFFDb");
 }
 
 }  // namespace
