@@ -101,7 +101,7 @@ TEST(ReferenceSchema, IsOneBatchOfPlainCreateStatementsInSqlServerTypes) {
   const std::string raw = ledger::ReferenceSchema();
   EXPECT_FALSE(std::regex_search(raw, std::regex(R"((^|\n)\s*GO\s*(\r?\n|$))", std::regex::icase)))
       << "a GO line is a client-tool separator, not T-SQL";
-  EXPECT_EQ(raw.find(';'), std::string::npos);
+  EXPECT_EQ(std::regex_replace(raw, std::regex("--[^\n]*"), "").find(';'), std::string::npos);
 
   const SchemaText schema = ReadSchema();
   // A column is a type SQL Server knows, then only identity, nullability, a default and a primary key.
@@ -154,7 +154,8 @@ TEST(ReferenceSchema, LoadsAsOneBatchOnTheEmbeddedProvider) {
   TemporaryDatabase db;
   ledger::CreateSchema(db.ConnectString());
   const std::vector<ledger::TableCount> counts = ledger::CountLedgerRows(db.ConnectString());
-  EXPECT_EQ(counts.size(), 33u);
+  EXPECT_EQ(counts.size(), ledger::SchemaTableNames().size());
+  EXPECT_GE(counts.size(), 34u);
   for (const ledger::TableCount& count : counts) EXPECT_EQ(count.rows, 0) << count.table;
   // The spellings the close uses for the same tables.
   EXPECT_EQ(QueryNumber(db.ConnectString(), "SELECT COUNT(*) FROM icmo"), 0);
@@ -206,7 +207,10 @@ TEST(LedgerGenerator, SameSeedGivesTheSameLedgerAndAnotherSeedAnother) {
   for (std::size_t i = 0; i < counted.size(); ++i) {
     EXPECT_EQ(counted[i].table, a.tables[i].table);
     EXPECT_EQ(counted[i].rows, a.tables[i].rows) << counted[i].table;
-    EXPECT_GT(counted[i].rows, 0) << counted[i].table;
+    // Every table holds rows except the close driver's log: no close has run yet.
+    if (counted[i].table != "t_CloseLog") {
+      EXPECT_GT(counted[i].rows, 0) << counted[i].table;
+    }
   }
 }
 
@@ -258,11 +262,12 @@ TEST(LedgerGenerator, HoldsEveryTaskStateTheCloseTellsApart) {
   EXPECT_EQ(task(TaskState::ClosedByHand), (std::vector<std::string>{"3", "1", "0", "within"}));
 
   EXPECT_EQ(task(TaskState::ClosedAfterPeriodEnd), (std::vector<std::string>{"3", "0", "0", "after"}));
-  EXPECT_EQ(QueryNumber(cs,
-                        "SELECT COUNT(*) FROM ICMO WHERE FStatus = 3 AND FCloseDate >= '2011-04-01' "
-                        "AND FCloseDate < '2011-04-02'"),
-            1)
-      << "one task closes exactly on the day after the period end";
+  EXPECT_EQ(
+      QueryNumber(cs, "SELECT COUNT(*) FROM ICMO WHERE FInterID = " +
+                          std::to_string(ledger::FirstTaskInState(options, TaskState::ClosedAfterPeriodEnd)) +
+                          " AND FCloseDate >= '2011-04-01' AND FCloseDate < '2011-04-02'"),
+      1)
+      << "the first such task closes exactly on the day after the period end";
 
   EXPECT_EQ(task(TaskState::Cancelled)[2], "1");
   EXPECT_GT(sumOf("FWIPQty > 0", "OPCostWIPCheck", TaskState::Cancelled), 0);

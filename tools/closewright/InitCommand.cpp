@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "outside/ComError.h"
 #include "outside/ObjectContext.h"
+#include "tools/closewright/CloseDriver.h"
 #include "tools/closewright/Commands.h"
 #include "tools/ledger/LedgerGenerator.h"
 
@@ -29,17 +31,12 @@ void RemoveDatabaseFiles(const fs::path& file) {
     fs::remove(fs::path(file.string() + suffix), ignored);
 }
 
-[[noreturn]] void Fail(const std::string& message) {
-  std::fprintf(stderr, "closewright init: %s\n", message.c_str());
-  throw CLI::RuntimeError(1);
-}
-
 void RunInit(const InitOptions& options) {
   const fs::path target(options.database);
   std::error_code error;
-  if (fs::is_directory(target, error)) Fail(options.database + " is a directory");
+  if (fs::is_directory(target, error)) throw Refused(options.database + " is a directory");
   if (fs::exists(target, error) && fs::file_size(target, error) > 0 && !options.force) {
-    Fail(options.database + " already exists and is not empty; pass --force to replace it");
+    throw Refused(options.database + " already exists and is not empty; pass --force to replace it");
   }
 
   // The ledger is built beside the target and moved over it only once complete, so that a failure leaves
@@ -54,16 +51,25 @@ void RunInit(const InitOptions& options) {
     ledger::CreateSchema(connectString);
     if (options.ledger.tasks > 0) summary = ledger::GenerateLedger(connectString, options.ledger);
     transaction.Commit();
-  } catch (const ComError& failure) {
+  } catch (...) {
     RemoveDatabaseFiles(partial);
-    Fail(failure.ToLine());
+    throw;
   }
-  RemoveDatabaseFiles(target);
+  // Every handle on the new file is closed by now, so its write-ahead log has been folded into it; a log
+  // left beside it would be lost by the move.
+  if (fs::exists(fs::path(partial.string() + "-wal"), error)) {
+    RemoveDatabaseFiles(partial);
+    throw std::runtime_error("the new ledger " + partial.string() + " is still in use; nothing was changed");
+  }
+  // The move replaces the old file in one step; logs the old file left beside it would otherwise be read
+  // as the new one's.
   fs::rename(partial, target, error);
   if (error) {
     RemoveDatabaseFiles(partial);
-    Fail("cannot move the new ledger to " + options.database + ": " + error.message());
+    throw std::runtime_error("cannot move the new ledger to " + options.database + ": " + error.message());
   }
+  for (const char* suffix : {"-wal", "-shm", "-journal"})
+    fs::remove(fs::path(target.string() + suffix), error);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const auto tables = ledger::SchemaTableNames();

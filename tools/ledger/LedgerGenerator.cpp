@@ -135,9 +135,10 @@ std::string TwoDigits(int value) {
   return (value < 10 ? "0" : "") + std::to_string(value);
 }
 
-// Dates go to the database as 'yyyy-mm-dd', the form the close itself compares them with.
+// Dates go to the database as 'yyyymmdd', the one form SQL Server reads alike under every language and
+// DATEFORMAT setting.
 std::string DateLiteral(Day d) {
-  return "'" + std::to_string(d.year) + "-" + TwoDigits(d.month) + "-" + TwoDigits(d.day) + "'";
+  return "'" + std::to_string(d.year) + TwoDigits(d.month) + TwoDigits(d.day) + "'";
 }
 
 struct Period {
@@ -1196,8 +1197,9 @@ std::string ReferenceSchema() {
 std::vector<std::string> SchemaTableNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> result;
-    const std::string schema = ReferenceSchema();
-    constexpr std::string_view kCreate = "CREATE TABLE ";
+    // The names follow "CREATE TABLE " at the start of a line; comments may mention the words too.
+    const std::string schema = "\n" + ReferenceSchema();
+    constexpr std::string_view kCreate = "\nCREATE TABLE ";
     for (std::size_t at = schema.find(kCreate); at != std::string::npos; at = schema.find(kCreate, at)) {
       at += kCreate.size();
       std::size_t end = at;
