@@ -204,6 +204,27 @@ TEST_F(OdbcSqliteTest, ProviderPropertiesComeFromTheDriver) {
   EXPECT_FALSE(session->ProviderProperty("No Such Property").has_value());
 }
 
+TEST_F(OdbcSqliteTest, RecordsetOverOdbcCountsRowsAndShowsNulls) {
+  Open()->Execute("CREATE TABLE t_SupportedProc (FProcName VARCHAR(40), FLevel INTEGER)");
+  Open()->Execute("INSERT INTO t_SupportedProc VALUES ('SetEndBal', 1)");
+  Open()->Execute("INSERT INTO t_SupportedProc VALUES ('SetBegBal', NULL)");
+  Connection connection;
+  connection.Open(database_.ConnectString());
+  Recordset recordset;
+  recordset.Open("SELECT FProcName, FLevel FROM t_SupportedProc ORDER BY FProcName", connection);
+  EXPECT_EQ(recordset.RecordCount(), 2);
+  std::vector<std::string> seen;
+  for (; !recordset.Eof(); recordset.MoveNext()) {
+    const Fields& fields = recordset.GetFields();
+    seen.push_back(fields.Item("fprocname").Value().ToString() + "=" +
+                   (fields.Item(1).Value().IsNull() ? "Null" : fields.Item(1).Value().ToString()));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"SetBegBal=Null", "SetEndBal=1"}));
+  recordset.MoveFirst();
+  EXPECT_EQ(recordset.GetFields().Item(0).Value(), Variant("SetBegBal"));
+  EXPECT_EQ(connection.GetProperties().Item("DBMS Name").Value(), Variant("SQLite"));
+}
+
 TEST_F(OdbcSqliteTest, FactoryOpensOdbcStringsThroughTheProvider) {
   auto session = OpenDatabaseSession(database_.ConnectString());
   session->Execute("CREATE TABLE t (a INT)");
