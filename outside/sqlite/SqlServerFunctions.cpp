@@ -21,7 +21,8 @@ FunctionHost* HostOf(sqlite3_context* ctx) {
 
 void RaiseFrom(sqlite3_context* ctx, std::int32_t number, const char* sqlState, std::string message) {
   sqlite3_result_error(ctx, message.c_str(), -1);
-  HostOf(ctx)->RaiseServerError(number, sqlState, std::move(message));
+  // Without a session (a plain connection that only registered the dialect) SQLite's text is all there is.
+  if (FunctionHost* host = HostOf(ctx)) host->RaiseServerError(number, sqlState, std::move(message));
 }
 
 std::string_view TextOf(sqlite3_value* value) {

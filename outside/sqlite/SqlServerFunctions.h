@@ -27,7 +27,7 @@ class FunctionHost {
 
 /// Registers the collations (CI: case and trailing blanks ignored; DT: dates compared as dates), the exact
 /// SUM and AVG (aggregate and window), the dividing functions that raise 8134, and the helper functions the
-/// translated texts call.
+/// translated texts call. With a null host only what the stored schema needs is registered.
 int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host);
 
 /// Milliseconds since 1899-12-30 00:00 of a date text in one of the forms SQL Server reads

@@ -7,6 +7,8 @@
 
 #include "outside/Database.h"
 
+struct sqlite3;
+
 namespace closewright {
 
 /// The provider name of the embedded database, as connect strings name it and as its errors' Source.
@@ -17,5 +19,10 @@ inline constexpr const char* kSqliteProviderName = "Closewright.SQLite";
 /// component's T-SQL batches with SQL Server's semantics (docs/tsql-subset.md lists the subset).
 std::unique_ptr<DatabaseSession> OpenSqliteSession(
     const std::vector<std::pair<std::string, std::string>>& connectStringPairs);
+
+/// Makes a plain SQLite connection able to read and write an embedded ledger: registers the collations
+/// and functions its schema names (CI text columns, DT date columns, checks and date triggers). Returns an
+/// SQLite result code. Tools that open the file with the SQLite API directly call it after opening.
+int RegisterSqliteDialect(sqlite3* db);
 
 }  // namespace closewright

@@ -371,6 +371,8 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
       }
     }
     auto plan = std::make_shared<const Plan>(sqlite::TranslateBatch(batch));
+    // Bulk loads send long batches once; keeping them would only hold memory.
+    if (batch.size() > 64 * 1024) return plan;
     plans_.emplace_front(std::string(batch), plan);
     if (plans_.size() > 64) plans_.pop_back();
     return plan;
@@ -1350,6 +1352,10 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
 };
 
 }  // namespace
+
+int RegisterSqliteDialect(sqlite3* db) {
+  return sqlite::RegisterSqlServerFunctions(db, nullptr);
+}
 
 std::unique_ptr<DatabaseSession> OpenSqliteSession(
     const std::vector<std::pair<std::string, std::string>>& connectStringPairs) {

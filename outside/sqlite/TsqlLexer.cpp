@@ -48,6 +48,7 @@ std::string QuoteText(std::string_view value) {
 
 std::vector<Token> TokenizeBatch(std::string_view text) {
   std::vector<Token> tokens;
+  tokens.reserve(text.size() / 4 + 16);
   std::int32_t line = 1;
   bool space = false;
   // Index of the first token of the current line, to recognise a line that holds only GO.

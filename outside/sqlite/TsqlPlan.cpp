@@ -549,14 +549,35 @@ class Translator {
 
   // Translates tokens [begin, end) of an expression or clause into SQLite text.
   std::string Translate(std::size_t begin, std::size_t end) const {
+    // Only divisions and conversions need the tokens rearranged; everything else (such as the long VALUES
+    // lists of a bulk load) is written straight out.
+    bool rearrange = false;
+    for (std::size_t i = begin; i < end && !rearrange; ++i) {
+      const Token& t = t_[i];
+      rearrange = t.IsOperator("/") || t.IsOperator("%") ||
+                  (t.kind == TokenKind::Word && (t.IsWord("CAST") || t.IsWord("CONVERT") ||
+                                                 t.IsWord("TRY_CAST") || t.IsWord("TRY_CONVERT")));
+    }
     std::vector<Token> v;
-    v.reserve(end - begin + 8);
+    std::string out;
+    if (rearrange) v.reserve(end - begin + 8);
     // A dropped token leaves its blank to the token after it.
     bool carrySpace = false;
-    auto push = [&](Token token) {
-      token.spaceBefore = token.spaceBefore || carrySpace;
+    auto push = [&](const Token& token) {
+      const bool space = token.spaceBefore || carrySpace;
       carrySpace = false;
-      v.push_back(std::move(token));
+      if (rearrange) {
+        v.push_back(token);
+        v.back().spaceBefore = space;
+        return;
+      }
+      if (!out.empty() && space) out += ' ';
+      if (token.kind == TokenKind::Word || token.kind == TokenKind::Number ||
+          token.kind == TokenKind::Operator || token.kind == TokenKind::Punct) {
+        out += token.text;
+      } else {
+        out += Emit(token);
+      }
     };
     for (std::size_t i = begin; i < end; ++i) {
       const Token& t = t_[i];
@@ -674,6 +695,7 @@ class Translator {
       }
       push(t);
     }
+    if (!rearrange) return out;
     RewriteCasts(v);
     RewriteDivision(v);
     return Join(v, 0, v.size());
