@@ -1,0 +1,1 @@
+SELECT FKey, FValue FROM t_SystemProfile WHERE FCategory = 'OPCost' AND FKey IN ('CurrentYear', 'CurrentPeriod')

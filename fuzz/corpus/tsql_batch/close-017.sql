@@ -1,0 +1,1 @@
+SELECT SUM(CASE WHEN FYearPeriod = '2011.03' THEN 1 ELSE 0 END), SUM(CASE WHEN FYearPeriod = '2011.04' THEN 1 ELSE 0 END) FROM OPCostExpenseDistributeInfo WHERE FYearPeriod IN ('2011.03', '2011.04')

@@ -1,0 +1,1 @@
+Delete OPCostBalance WHERE FTypeID=3 AND FYear=2011 AND FPeriod=3

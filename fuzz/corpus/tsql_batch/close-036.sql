@@ -1,0 +1,3 @@
+ DELETE FROM OPCostBalance    WHERE FYear=2011
+ AND FPeriod=4
+ AND FTypeID=2 

@@ -1,0 +1,2 @@
+    IF ISNULL(OBJECT_ID('TEMPDB..#OPCostCalinfo'),0)<>0 
+ DROP TABLE #OPCostCalinfo

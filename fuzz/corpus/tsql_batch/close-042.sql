@@ -1,0 +1,1 @@
+Delete FROM OPCostRationStandardInfo WHERE FYear=2011 AND FPeriod=4

@@ -1,0 +1,1 @@
+ Select  FID, FClassTypeID, FBillNo, FStandardID, FStandardNum, FStandardName, FWorkProcStep, FYearPeriod, FISImport from OPCostStandardData Where FYearPeriod ='2011.03' Order by FID

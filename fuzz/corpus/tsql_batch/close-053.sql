@@ -1,0 +1,1 @@
+select FMaxNum from ICMaxNum where FTableName='OPCostStandardData'

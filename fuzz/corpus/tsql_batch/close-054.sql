@@ -1,0 +1,1 @@
+UPDATE t_BillNoCounter SET FCurrentNo=FCurrentNo+2 WHERE FBillType=1011111

@@ -1,0 +1,1 @@
+CREATE TABLE t_BillNoCounter (FBillType INT NOT NULL PRIMARY KEY, FCurrentNo INT NOT NULL)

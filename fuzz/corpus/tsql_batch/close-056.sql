@@ -1,0 +1,1 @@
+SELECT FCurrentNo FROM t_BillNoCounter WHERE FBillType=1011111

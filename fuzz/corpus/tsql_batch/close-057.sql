@@ -1,0 +1,1 @@
+INSERT INTO t_BillNoCounter (FBillType,FCurrentNo) VALUES (1011111,2)

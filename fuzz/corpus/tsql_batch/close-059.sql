@@ -1,0 +1,1 @@
+Delete FROM OPCostDeputyInfo WHERE FYearPeriod='2011.04'

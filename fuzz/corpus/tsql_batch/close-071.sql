@@ -1,0 +1,1 @@
+UPDATE t_SystemProfile SET FValue = '2011' WHERE FCategory = 'OPCost' AND FKey = 'CurrentYear'

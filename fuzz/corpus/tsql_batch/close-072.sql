@@ -1,0 +1,1 @@
+UPDATE t_SystemProfile SET FValue = '4' WHERE FCategory = 'OPCost' AND FKey = 'CurrentPeriod'

@@ -1,0 +1,60 @@
+-- Balances per period, production task, cost centre and cost item. FTypeID: 1 beginning quantities,
+-- 2 beginning amount, 3 ending quantities, 4 ending amount. Adjustments refer to rows by FID, so the
+-- history steps keep FID when they move rows.
+CREATE TABLE OPCostBalance (
+  FID INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+  FYearPeriod VARCHAR(20) NOT NULL DEFAULT(''),
+  FYear INT NOT NULL DEFAULT(0),
+  FPeriod INT NOT NULL DEFAULT(0),
+  FICMOInterID INT NOT NULL DEFAULT(0),
+  FCostCenterID INT NOT NULL DEFAULT(0),
+  FCostItemID INT NOT NULL DEFAULT(0),
+  FTypeID INT NOT NULL DEFAULT(0),
+  FQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FBegNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FBegBal DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearSum DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearExp DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FEndBal DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FOnlnQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0)
+)
+CREATE INDEX IX_OPCostBalance_Period ON OPCostBalance (FYear, FPeriod, FTypeID)
+CREATE INDEX IX_OPCostBalance_YearPeriod ON OPCostBalance (FYearPeriod)
+
+CREATE TABLE OPCostBalance_History (
+  FID INT NOT NULL PRIMARY KEY,
+  FYearPeriod VARCHAR(20) NOT NULL DEFAULT(''),
+  FYear INT NOT NULL DEFAULT(0),
+  FPeriod INT NOT NULL DEFAULT(0),
+  FICMOInterID INT NOT NULL DEFAULT(0),
+  FCostCenterID INT NOT NULL DEFAULT(0),
+  FCostItemID INT NOT NULL DEFAULT(0),
+  FTypeID INT NOT NULL DEFAULT(0),
+  FQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FBegNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FBegBal DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearSum DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FYearExp DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FEndBal DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FOnlnQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FNotStockQty DECIMAL(28,10) NOT NULL DEFAULT(0)
+)
+CREATE INDEX IX_OPCostBalance_History_YearPeriod ON OPCostBalance_History (FYearPeriod)
+
+-- Adjustments of opening balances; FBalanceID is the OPCostBalance.FID adjusted.
+CREATE TABLE OPCostBalanceAdjust (
+  FID INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+  FYearPeriod VARCHAR(20) NOT NULL DEFAULT(''),
+  FYear INT NOT NULL DEFAULT(0),
+  FPeriod INT NOT NULL DEFAULT(0),
+  FBalanceID INT NOT NULL DEFAULT(0),
+  FAdjQty DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FAdjAmount DECIMAL(28,10) NOT NULL DEFAULT(0),
+  FNote NVARCHAR(255) NOT NULL DEFAULT('')
+)
+CREATE INDEX IX_OPCostBalanceAdjust_YearPeriod ON OPCostBalanceAdjust (FYearPeriod)
