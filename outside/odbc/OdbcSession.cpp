@@ -188,9 +188,14 @@ ComError ErrorFromRecords(std::int32_t number, const std::string& source,
     for (const DiagnosticRecord& record : records) chosen.push_back(&record);
   }
   std::string description;
+  std::string_view previous;
   for (const DiagnosticRecord* record : chosen) {
+    // Drivers repeat a message on the way up through their layers; once is enough.
+    const std::string_view message = odbc_text::WithoutComponentTags(record->message);
+    if (message == previous) continue;
+    previous = message;
     if (!description.empty()) description.push_back('\n');
-    description.append(odbc_text::WithoutComponentTags(record->message));
+    description.append(message);
   }
   if (description.empty()) description = "The ODBC driver reported a failure without a diagnostic record";
   if (maskPasswords) description = MaskConnectStringPasswords(description);

@@ -9,6 +9,7 @@
 #include "outside/ComError.h"
 #include "outside/odbc/OdbcProvider.h"
 #include "outside/odbc/OdbcText.h"
+#include "tests/odbc/OdbcTestSupport.h"
 
 namespace closewright {
 namespace {
@@ -85,6 +86,24 @@ TEST(OdbcConnectStringTest, MappedStringsUseTheDriverTheEnvironmentNames) {
   ::setenv("CLOSEWRIGHT_ODBC_DRIVER", "  ", 1);
   EXPECT_EQ(OdbcDriverForMappedStrings(), "FreeTDS");
   ::unsetenv("CLOSEWRIGHT_ODBC_DRIVER");
+}
+
+// Nothing listens on port 1: the open fails at once, in FreeTDS's own words.
+TEST(OdbcConnectStringTest, MappedStringReachesFreeTdsAndItsFailureHidesThePassword) {
+  testing::UsePrivateOdbcRegistry();
+  ::unsetenv("CLOSEWRIGHT_ODBC_DRIVER");
+  try {
+    OpenOdbcSession(
+        "Provider=SQLOLEDB;Data Source=127.0.0.1,1;Initial Catalog=Cost;User ID=sa;Password=s3cret");
+    ADD_FAILURE() << "connected to nothing";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Number(), error_number::kOpenFailed);
+    EXPECT_THAT(error.SqlState(), ::testing::StartsWith("08"));
+    EXPECT_THAT(error.Description(), HasSubstr("Unable to connect"));
+    EXPECT_THAT(error.Description(), Not(HasSubstr("s3cret")));
+    EXPECT_EQ(error.FailingText(),
+              "Driver=FreeTDS;Server=127.0.0.1;Port=1;Database=Cost;UID=sa;PWD=***;ClientCharset=UTF-8");
+  }
 }
 
 TEST(OdbcConnectStringTest, PasswordsAreMaskedWhateverTheirForm) {
