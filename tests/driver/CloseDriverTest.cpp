@@ -2,10 +2,13 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -40,9 +43,21 @@ struct SqliteCloser {
 };
 using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 
+// The ledger's text and date columns name the provider's collations; an outside reader needs collations
+// of those names to read them at all. Byte order is enough for counting and comparing dumps.
+int CompareBytes(void*, int leftLength, const void* left, int rightLength, const void* right) {
+  const int common = std::min(leftLength, rightLength);
+  const int order = std::memcmp(left, right, static_cast<std::size_t>(common));
+  return order != 0 ? order : leftLength - rightLength;
+}
+
 SqliteHandle OpenRaw(const std::string& file) {
   sqlite3* db = nullptr;
   sqlite3_open(file.c_str(), &db);
+  for (const char* name : {"CI", "DT"}) {
+    sqlite3_create_collation_v2(db, name, SQLITE_UTF8, nullptr, CompareBytes, nullptr);
+  }
+  sqlite3_busy_timeout(db, 5000);
   return SqliteHandle(db);
 }
 
@@ -155,9 +170,13 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
              "b.FCancellation=0 AND (b.FStatus<>3 OR a.FOnlineAmount<>0 OR "
              "b.FCloseDate>='2011-04-01')");
   EXPECT_NEAR(ending, endingCalculated, 1e-6);
-  EXPECT_NE(close.output.find("unexplained difference                         0.0000               0.0000"),
-            std::string::npos)
-      << close.output;
+  const auto unexplained = close.output.find("unexplained difference");
+  ASSERT_NE(unexplained, std::string::npos) << close.output;
+  std::istringstream line(close.output.substr(unexplained + std::string("unexplained difference").size()));
+  double quantity = -1, amount = -1;
+  line >> quantity >> amount;
+  EXPECT_NEAR(quantity, 0.0, 1e-6) << close.output;
+  EXPECT_NEAR(amount, 0.0, 1e-6) << close.output;
 
   RunResult closeNext = RunTool("close " + Db() + " --year 2011 --period 4");
   ASSERT_EQ(closeNext.exitCode, 0) << closeNext.output;
@@ -204,7 +223,7 @@ TEST_F(CloseDriverTest, AFailureInAnyStepLeavesTheLedgerAsItWasAndIsLogged) {
     RunRaw(database.File(), "DROP TRIGGER injected");
     EXPECT_EQ(close.exitCode, 1) << step << ": " << close.output;
     EXPECT_NE(close.output.find("injected failure"), std::string::npos) << step << ": " << close.output;
-    EXPECT_EQ(Dump(database.File()), before) << step;
+    EXPECT_TRUE(Dump(database.File()) == before) << step;
     RunResult log = RunTool("log " + Db() + " --limit 1");
     EXPECT_NE(log.output.find("failed in " + step), std::string::npos) << step << ": " << log.output;
   }
@@ -214,7 +233,7 @@ TEST_F(CloseDriverTest, PreviewChangesNothingAndReportsWhatACloseReports) {
   const auto before = Dump(database.File());
   RunResult preview = RunTool("close " + Db() + " --year 2011 --period 3 --preview --json");
   ASSERT_EQ(preview.exitCode, 0) << preview.output;
-  EXPECT_EQ(Dump(database.File()), before);
+  EXPECT_TRUE(Dump(database.File()) == before);
   RunResult close = RunTool("close " + Db() + " --year 2011 --period 3 --json");
   ASSERT_EQ(close.exitCode, 0) << close.output;
   auto tablesOf = [](const std::string& output) {
@@ -230,13 +249,13 @@ TEST_F(CloseDriverTest, OutOfOrderClosesAndReopensAreRefusedWithExitCode3) {
   for (const std::string arguments : {
            "close --year 2011 --period 4",                                   // not the current period
            "close --year 2011 --period 3 --next-year 2011 --next-period 5",  // skips a period
-           "reopen --year 2011 --period 2",                                  // nothing after it was closed
-           "reopen --year 2011 --period 3",
+           "reopen --year 2011 --period 3",                                  // still open
+           "reopen --year 2011 --period 1",                                  // not the last closed period
        }) {
     RunResult run = RunTool(arguments + " " + Db());
     EXPECT_EQ(run.exitCode, 3) << arguments << ": " << run.output;
     EXPECT_NE(run.output.find("refused: "), std::string::npos) << run.output;
-    EXPECT_EQ(Dump(database.File()), before) << arguments;
+    EXPECT_TRUE(Dump(database.File()) == before) << arguments;
   }
   EXPECT_EQ(RunTool("close " + Db() + " --year 2011").exitCode, 2);
 }
