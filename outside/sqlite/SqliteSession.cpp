@@ -406,8 +406,10 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
       BatchContext context{batch, result, false};
       for (const Statement& statement : plan->statements) RunTopLevel(statement, context);
     } catch (const StatementFailure& failure) {
+      checked_.clear();
       throw ToComError(failure.error, failure.line, batch);
     }
+    checked_.clear();
   }
 
   // SQL Server compiles a whole batch before running it: a syntax error runs nothing.
@@ -528,8 +530,14 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   // ---- running statements ---------------------------------------------------------------------------------
 
   StatementHandle Prepare(const std::string& sql, const Statement& s) {
-    sqlite3_stmt* raw = nullptr;
     pendingError_.reset();
+    if (auto it = checked_.find(sql.c_str()); it != checked_.end()) {
+      StatementHandle statement = std::move(it->second);
+      checked_.erase(it);
+      BindVariables(statement.get(), s.line);
+      return statement;
+    }
+    sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), sql.c_str(), static_cast<int>(sql.size()), 0, &raw, nullptr);
     StatementHandle statement(raw);
     if (rc != SQLITE_OK) throw StatementFailure{MapError(rc, &s), s.line};
@@ -1348,6 +1356,8 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   std::int64_t rowCount_ = 0;
   std::optional<std::int64_t> lastIdentity_;
   std::list<std::pair<std::string, std::shared_ptr<const Plan>>> plans_;
+  // Statements of the running batch prepared by the syntax check, by the address of their text in the plan.
+  std::unordered_map<const char*, StatementHandle> checked_;
   std::mt19937_64 random_;
 };
 
