@@ -175,21 +175,25 @@ ControlTotals ComputeTotals(Connection& cn, Period closed, Period next) {
   return totals;
 }
 
-// Rows of periods after `period` that a reopen discards: balances of later periods and the period's own
-// ending balances, by table.
+// Rows that a reopen of `period` discards, by table: every row of a later period in the tables the reopen
+// restores or adjusts (the carried standards and by-product rows stay), and the period's own ending balances.
 std::vector<TableChange> LaterPeriodRows(Connection& cn, Period period) {
+  std::vector<std::string> tables = kArchivedTables;
+  tables.insert(tables.end(), {"OPCostBalanceAdjust", "OPCostObjDetailAdjust"});
+  const std::string periodNumber =
+      std::to_string(static_cast<std::int64_t>(period.year) * 10000 + period.period);
   std::vector<TableChange> discarded;
-  const std::string key = Quote(YearPeriodKey(period));
-  const ResultTable later =
-      Fetch(cn, "SELECT COUNT(*) FROM OPCostBalance WHERE FYear * 10000 + FPeriod > " +
-                    std::to_string(static_cast<std::int64_t>(period.year) * 10000 + period.period));
-  const ResultTable ending = Fetch(
-      cn, "SELECT COUNT(*) FROM OPCostBalance_History WHERE FYearPeriod = " + key + " AND FTypeID IN (3, 4)");
-  TableChange balance{"OPCostBalance (later periods)"};
-  balance.nextBefore = static_cast<std::int64_t>(NumberAt(later, 0, 0));
+  for (const std::string& table : tables) {
+    const ResultTable later =
+        Fetch(cn, "SELECT COUNT(*) FROM " + table + " WHERE FYear * 10000 + FPeriod > " + periodNumber);
+    TableChange change{table + " (later periods)"};
+    change.nextBefore = static_cast<std::int64_t>(NumberAt(later, 0, 0));
+    if (change.nextBefore > 0) discarded.push_back(change);
+  }
+  const ResultTable ending = Fetch(cn, "SELECT COUNT(*) FROM OPCostBalance_History WHERE FYearPeriod = " +
+                                           Quote(YearPeriodKey(period)) + " AND FTypeID IN (3, 4)");
   TableChange own{"OPCostBalance (ending rows of " + YearPeriodKey(period) + ")"};
   own.closedBefore = static_cast<std::int64_t>(NumberAt(ending, 0, 0));
-  discarded.push_back(balance);
   discarded.push_back(own);
   return discarded;
 }
