@@ -154,32 +154,46 @@ std::string MapOleDbConnectString(std::string_view oleDbConnectString, std::stri
   }
   const bool freeTds = IsFreeTdsDriver(driver);
 
-  // The OLE DB providers connect to the local default instance when no data source is named.
-  std::string server(TrimWhitespace(
+  // "host[\\instance][,port]", optionally after a protocol prefix. The OLE DB providers connect to this
+  // machine when no host is named.
+  std::string host(TrimWhitespace(
       LastValue(pairs, {"Data Source", "Server", "Address", "Addr", "Network Address"}).value_or("")));
-  if (server.empty()) server = "(local)";
+  std::string prefix;
+  if (StartsWithIgnoringCase(host, "tcp:")) {
+    prefix = host.substr(0, 4);
+    host.erase(0, 4);
+  }
   std::string port;
-  if (freeTds) {
-    // Protocol prefixes belong to Microsoft's client; FreeTDS takes the port as a keyword of its own.
-    if (StartsWithIgnoringCase(server, "tcp:")) server.erase(0, 4);
-    if (const std::size_t comma = server.rfind(','); comma != std::string::npos) {
-      port = std::string(TrimWhitespace(std::string_view(server).substr(comma + 1)));
-      server = std::string(TrimWhitespace(std::string_view(server).substr(0, comma)));
+  if (const std::size_t comma = host.rfind(','); comma != std::string::npos) {
+    port = std::string(TrimWhitespace(std::string_view(host).substr(comma + 1)));
+    host = std::string(TrimWhitespace(std::string_view(host).substr(0, comma)));
+    const bool numeric = !port.empty() && port.size() <= 5 &&
+                         port.find_first_not_of("0123456789") == std::string::npos && std::stoi(port) > 0 &&
+                         std::stoi(port) <= 65535;
+    if (!numeric) {
+      throw ComError::Database(error_number::kOpenFailed, std::string(kOdbcProviderName),
+                               "The data source's port '" + port + "' is not a TCP port number", "HY000", 0,
+                               MaskConnectStringPasswords(oleDbConnectString));
     }
   }
+  if (host.empty()) host = "(local)";
   // "(local)" and "." name this machine; ODBC drivers on this platform only know it by name.
   for (std::string_view local : {"(local)", "."}) {
-    if (StartsWithIgnoringCase(server, local) &&
-        (server.size() == local.size() || server[local.size()] == '\\' || server[local.size()] == ',')) {
-      server = "localhost" + server.substr(local.size());
+    if (StartsWithIgnoringCase(host, local) && (host.size() == local.size() || host[local.size()] == '\\')) {
+      host = "localhost" + host.substr(local.size());
       break;
     }
   }
 
   std::string odbc;
   AppendPair(odbc, "Driver", driver);
-  AppendPair(odbc, "Server", server);
-  if (!port.empty()) AppendPair(odbc, "Port", port);
+  if (freeTds) {
+    // Protocol prefixes belong to Microsoft's client; FreeTDS takes the port as a keyword of its own.
+    AppendPair(odbc, "Server", host);
+    if (!port.empty()) AppendPair(odbc, "Port", port);
+  } else {
+    AppendPair(odbc, "Server", prefix + host + (port.empty() ? "" : "," + port));
+  }
   if (auto database = LastValue(pairs, {"Initial Catalog", "Database"}); database && !database->empty()) {
     AppendPair(odbc, "Database", *database);
   }

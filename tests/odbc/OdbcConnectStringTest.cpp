@@ -41,8 +41,11 @@ TEST(OdbcConnectStringTest, OleDbSqlServerStringsMapToOdbcKeywords) {
        "Driver=X;Server=localhost;Database=Ledger;Trusted_Connection=yes"},
       {"Provider=MSOLEDBSQL;Data Source=.\\SQLEXPRESS;Trusted_Connection=Yes", "X",
        "Driver=X;Server=localhost\\SQLEXPRESS;Trusted_Connection=yes"},
-      // Missing parts: no data source means the local default instance; nothing else is invented.
+      // Missing parts: no host means this machine; nothing else is invented.
       {"Provider=SQLOLEDB", "X", "Driver=X;Server=localhost"},
+      {"Provider=SQLOLEDB;Data Source= ,1433", "FreeTDS",
+       "Driver=FreeTDS;Server=localhost;Port=1433;ClientCharset=UTF-8"},
+      {"Provider=SQLOLEDB;Data Source=tcp:(local) , 1433", "X", "Driver=X;Server=tcp:localhost,1433"},
       {"Provider=SQLOLEDB;;Initial Catalog=;Persist Security Info=False;Application Name=Close;Encrypt=yes;"
        "Trust Server Certificate=True",
        "X", "Driver=X;Server=localhost;APP=Close;Encrypt=yes;TrustServerCertificate=True"},
@@ -68,6 +71,17 @@ TEST(OdbcConnectStringTest, StringsOfOtherProvidersAreNotMapped) {
       ADD_FAILURE() << "mapped: " << other;
     } catch (const ComError& error) {
       EXPECT_EQ(error.Number(), error_number::kOpenFailed);
+    }
+  }
+  for (const char* badPort :
+       {"Provider=SQLOLEDB;Data Source=db1,;PWD=secret", "Provider=SQLOLEDB;Data Source=db1,14x3",
+        "Provider=SQLOLEDB;Data Source=db1,70000"}) {
+    try {
+      MapOleDbConnectString(badPort);
+      ADD_FAILURE() << "mapped: " << badPort;
+    } catch (const ComError& error) {
+      EXPECT_THAT(error.Description(), HasSubstr("port"));
+      EXPECT_THAT(error.FailingText(), Not(HasSubstr("secret")));
     }
   }
   try {
