@@ -2,7 +2,9 @@
 
 #include "outside/ComError.h"
 #include "outside/Text.h"
+#if CLOSEWRIGHT_WITH_SQLITE
 #include "outside/sqlite/SqliteProvider.h"
+#endif
 #if CLOSEWRIGHT_WITH_ODBC
 #include "outside/odbc/OdbcProvider.h"
 #endif
@@ -72,7 +74,9 @@ std::optional<std::string> ConnectStringValue(const std::vector<std::pair<std::s
 std::unique_ptr<DatabaseSession> OpenDatabaseSession(const std::string& connectString) {
   const auto pairs = SplitConnectString(connectString);
   const std::optional<std::string> provider = ConnectStringValue(pairs, "Provider");
+#if CLOSEWRIGHT_WITH_SQLITE
   if (provider && EqualsIgnoringCase(*provider, "Closewright.SQLite")) return OpenSqliteSession(pairs);
+#endif
 #if CLOSEWRIGHT_WITH_ODBC
   const bool odbcString =
       !provider && (ConnectStringValue(pairs, "Driver") || ConnectStringValue(pairs, "DSN") ||

@@ -80,6 +80,11 @@ struct CallFrame {
 thread_local std::vector<CallFrame> callStack;
 thread_local std::vector<std::shared_ptr<TransactionState>> hostTransactions;
 
+PlatformContextLookup& PlatformLookup() {
+  static PlatformContextLookup lookup;
+  return lookup;
+}
+
 std::shared_ptr<TransactionState> CurrentTransaction() {
   if (!callStack.empty()) return callStack.back().transaction;
   if (!hostTransactions.empty()) return hostTransactions.back();
@@ -92,13 +97,19 @@ ComError AbortedError(std::string description) {
 
 }  // namespace
 
+void SetPlatformContextLookup(PlatformContextLookup lookup) {
+  PlatformLookup() = std::move(lookup);
+}
+
 void ObjectContext::SetComplete() {
   TraceVote("SetComplete");
+  if (platform_) platform_->SetComplete();
 }
 
 void ObjectContext::SetAbort() {
   TraceVote("SetAbort");
   transaction_->VoteAbort();
+  if (platform_) platform_->SetAbort();
 }
 
 std::shared_ptr<Dispatch> ObjectContext::CreateInstance(std::string_view progId) {
@@ -123,7 +134,10 @@ void RunInObjectContext(const std::function<void()>& call) {
   } else if (!transaction->MayCommit()) {
     throw AbortedError("The transaction has already been aborted; no further work can join it.");
   }
-  callStack.push_back(CallFrame{transaction, std::make_unique<ObjectContext>(transaction)});
+  std::shared_ptr<PlatformObjectContext> platform;
+  if (const PlatformContextLookup& lookup = PlatformLookup()) platform = lookup();
+  callStack.push_back(
+      CallFrame{transaction, std::make_unique<ObjectContext>(transaction, std::move(platform))});
   try {
     call();
   } catch (...) {

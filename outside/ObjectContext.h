@@ -13,12 +13,27 @@ namespace closewright {
 class DatabaseSession;
 class TransactionState;
 
+/// The platform's own object context (COM+'s, on Windows) of the running object, when it has one.
+class PlatformObjectContext {
+ public:
+  virtual ~PlatformObjectContext() = default;
+  virtual void SetComplete() = 0;
+  virtual void SetAbort() = 0;
+};
+
+/// Asked once per public call for the platform's context; returns nullptr when the object has none.
+using PlatformContextLookup = std::function<std::shared_ptr<PlatformObjectContext>()>;
+/// Installed by a platform layer that can tell safely whether a platform context exists; none by default.
+void SetPlatformContextLookup(PlatformContextLookup lookup);
+
 /// The object context of the running call (the stand-in for COM+'s): votes on the transaction and creates
-/// objects that run in it.
+/// objects that run in it. When the platform has a context of its own, the votes go to it as well; the
+/// database work still runs in the library's transaction, so that a call's work commits or rolls back whole.
 class ObjectContext {
  public:
-  explicit ObjectContext(std::shared_ptr<TransactionState> transaction)
-      : transaction_(std::move(transaction)) {}
+  explicit ObjectContext(std::shared_ptr<TransactionState> transaction,
+                         std::shared_ptr<PlatformObjectContext> platform = nullptr)
+      : transaction_(std::move(transaction)), platform_(std::move(platform)) {}
   void SetComplete();
   void SetAbort();
   /// Creates an object by ProgID; its calls join this context's transaction.
@@ -26,6 +41,7 @@ class ObjectContext {
 
  private:
   std::shared_ptr<TransactionState> transaction_;
+  std::shared_ptr<PlatformObjectContext> platform_;
 };
 
 /// The context of the innermost call running on this thread; error when no call is running.

@@ -1,0 +1,15 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 packages (g++-mingw-w64-x86-64, mingw-w64-tools).
+# The POSIX-thread variant of the compiler is the one whose libstdc++ has std::mutex and thread_local.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CLOSEWRIGHT_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${CLOSEWRIGHT_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${CLOSEWRIGHT_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${CLOSEWRIGHT_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${CLOSEWRIGHT_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

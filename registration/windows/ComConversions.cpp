@@ -1,0 +1,181 @@
+#include "registration/windows/ComConversions.h"
+
+#include <limits>
+#include <memory>
+
+namespace closewright::windows {
+namespace {
+
+constexpr std::int32_t kOutOfMemory = 7;
+
+struct BstrDeleter {
+  void operator()(OLECHAR* text) const noexcept { SysFreeString(text); }
+};
+using OwnedBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
+
+int ToInt(std::size_t length) {
+  if (length > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw ComError::Runtime(error_number::kOverflow);
+  }
+  return static_cast<int>(length);
+}
+
+}  // namespace
+
+GUID ToGuid(const Guid& guid) noexcept {
+  GUID out{};
+  out.Data1 = guid.data1;
+  out.Data2 = guid.data2;
+  out.Data3 = guid.data3;
+  for (std::size_t i = 0; i < guid.data4.size(); ++i) out.Data4[i] = guid.data4[i];
+  return out;
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), ToInt(text.size()), nullptr, 0);
+  if (length <= 0) throw ComError::Runtime(error_number::kInvalidProcedureCall);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), ToInt(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), ToInt(text.size()), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) throw ComError::Runtime(error_number::kInvalidProcedureCall);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), ToInt(text.size()), narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+std::string BstrToUtf8(BSTR text) {
+  if (text == nullptr) return {};
+  return WideToUtf8(std::wstring_view(text, SysStringLen(text)));
+}
+
+BSTR Utf8ToBstr(std::string_view text) {
+  const std::wstring wide = Utf8ToWide(text);
+  BSTR out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  if (out == nullptr) throw ComError::Runtime(kOutOfMemory);
+  return out;
+}
+
+Variant FromVariant(const VARIANT& value) {
+  const VARTYPE type = V_VT(&value);
+  if (type == (VT_VARIANT | VT_BYREF)) return FromVariant(*V_VARIANTREF(&value));
+  const bool byReference = (type & VT_BYREF) != 0;
+  switch (type & ~VT_BYREF) {
+    case VT_EMPTY:
+      return Variant();
+    case VT_NULL:
+      return Variant::Null();
+    case VT_BOOL:
+      return Variant((byReference ? *V_BOOLREF(&value) : V_BOOL(&value)) != VARIANT_FALSE);
+    case VT_UI1:
+      return Variant(static_cast<std::int32_t>(byReference ? *V_UI1REF(&value) : V_UI1(&value)));
+    case VT_I2:
+      return Variant(static_cast<std::int32_t>(byReference ? *V_I2REF(&value) : V_I2(&value)));
+    case VT_I4:
+      return Variant(static_cast<std::int32_t>(byReference ? *V_I4REF(&value) : V_I4(&value)));
+    case VT_R4:
+      return Variant(static_cast<double>(byReference ? *V_R4REF(&value) : V_R4(&value)));
+    case VT_R8:
+      return Variant(byReference ? *V_R8REF(&value) : V_R8(&value));
+    case VT_DATE:
+      return Variant(DateValue{byReference ? *V_DATEREF(&value) : V_DATE(&value)});
+    case VT_BSTR:
+      return Variant(BstrToUtf8(byReference ? *V_BSTRREF(&value) : V_BSTR(&value)));
+    default:
+      throw ComError::Runtime(error_number::kTypeMismatch);
+  }
+}
+
+void ToVariant(const Variant& value, VARIANT* out) {
+  VariantInit(out);
+  switch (value.Type()) {
+    case VariantType::Empty:
+      return;
+    case VariantType::Null:
+      V_VT(out) = VT_NULL;
+      return;
+    case VariantType::Boolean:
+      V_VT(out) = VT_BOOL;
+      V_BOOL(out) = value.ToBoolean() ? VARIANT_TRUE : VARIANT_FALSE;
+      return;
+    case VariantType::Long:
+      V_VT(out) = VT_I4;
+      V_I4(out) = value.ToLong();
+      return;
+    case VariantType::Double:
+      V_VT(out) = VT_R8;
+      V_R8(out) = value.ToDouble();
+      return;
+    case VariantType::Date:
+      V_VT(out) = VT_DATE;
+      V_DATE(out) = value.ToDate().days;
+      return;
+    case VariantType::String:
+      V_BSTR(out) = Utf8ToBstr(value.ToString());
+      V_VT(out) = VT_BSTR;
+      return;
+    case VariantType::Object:
+      break;
+  }
+  throw ComError::Runtime(error_number::kTypeMismatch);
+}
+
+HRESULT ErrorNumberToHResult(std::int32_t number) noexcept {
+  if (number > 0 && number < 65536)
+    return static_cast<HRESULT>(0x800A0000u | static_cast<std::uint32_t>(number));
+  return number == 0 ? E_FAIL : static_cast<HRESULT>(number);
+}
+
+HRESULT SetComErrorInfo(const ComError& error, const GUID& interfaceId) noexcept {
+  const HRESULT result = ErrorNumberToHResult(error.Number());
+  try {
+    ICreateErrorInfo* created = nullptr;
+    if (FAILED(CreateErrorInfo(&created))) return result;
+    const std::wstring source = Utf8ToWide(error.Source());
+    const std::wstring description = Utf8ToWide(error.Description());
+    const std::wstring helpFile = Utf8ToWide(error.HelpFile());
+    created->SetGUID(interfaceId);
+    created->SetSource(const_cast<LPOLESTR>(source.c_str()));
+    created->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+    created->SetHelpFile(const_cast<LPOLESTR>(helpFile.c_str()));
+    created->SetHelpContext(static_cast<DWORD>(error.HelpContext()));
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(created->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+      SetErrorInfo(0, info);
+      info->Release();
+    }
+    created->Release();
+  } catch (...) {
+    // Text that cannot be converted leaves the caller with the HRESULT alone.
+  }
+  return result;
+}
+
+HRESULT FillExceptionInfo(const ComError& error, EXCEPINFO* info) noexcept {
+  if (info == nullptr) return DISP_E_EXCEPTION;
+  SysFreeString(info->bstrSource);
+  SysFreeString(info->bstrDescription);
+  SysFreeString(info->bstrHelpFile);
+  *info = EXCEPINFO{};
+  try {
+    OwnedBstr source(Utf8ToBstr(error.Source()));
+    OwnedBstr description(Utf8ToBstr(error.Description()));
+    OwnedBstr helpFile(Utf8ToBstr(error.HelpFile()));
+    info->bstrSource = source.release();
+    info->bstrDescription = description.release();
+    info->bstrHelpFile = helpFile.release();
+  } catch (...) {
+    // The code still tells the caller what failed.
+  }
+  info->dwHelpContext = static_cast<DWORD>(error.HelpContext());
+  info->scode = ErrorNumberToHResult(error.Number());
+  return DISP_E_EXCEPTION;
+}
+
+}  // namespace closewright::windows
