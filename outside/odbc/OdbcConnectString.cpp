@@ -208,8 +208,9 @@ std::string MapOleDbConnectString(std::string_view oleDbConnectString, std::stri
   }
   if (auto application = LastValue(pairs, {"Application Name", "APP"})) AppendPair(odbc, "APP", *application);
   if (auto workstation = LastValue(pairs, {"Workstation ID", "WSID"})) AppendPair(odbc, "WSID", *workstation);
-  if (auto encrypt = LastValue(pairs, {"Encrypt", "Use Encryption for Data"}))
+  if (auto encrypt = LastValue(pairs, {"Encrypt", "Use Encryption for Data"})) {
     AppendPair(odbc, "Encrypt", *encrypt);
+  }
   if (auto trust = LastValue(pairs, {"TrustServerCertificate", "Trust Server Certificate"})) {
     AppendPair(odbc, "TrustServerCertificate", *trust);
   }

@@ -21,10 +21,11 @@ std::unique_ptr<DatabaseSession> OpenOdbcSession(const std::string& connectStrin
 /// True when the string names an OLE DB provider for SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*).
 bool IsOleDbSqlServerConnectString(std::string_view connectString);
 
-/// Maps an OLE DB SQL Server connect string to ODBC keywords for `driver`: Data Source -> Server (port kept
-/// as "host,port"), Initial Catalog -> Database, User ID/Password -> UID/PWD, Integrated Security=SSPI ->
-/// Trusted_Connection=yes. Keys without an ODBC counterpart are dropped. Pure: reads no environment.
-/// Raises ComError (kOpenFailed) when the string does not name an OLE DB SQL Server provider.
+/// Maps an OLE DB SQL Server connect string to ODBC keywords for `driver`: Data Source -> Server (a port
+/// stays "host,port", or becomes Port= for FreeTDS), Initial Catalog -> Database, User ID/Password ->
+/// UID/PWD, Integrated Security=SSPI -> Trusted_Connection=yes. Keys without an ODBC counterpart are
+/// dropped. Pure: reads no environment. Raises ComError (kOpenFailed) when the string does not name an OLE DB
+/// SQL Server provider or its port is not a TCP port number.
 std::string MapOleDbConnectString(std::string_view oleDbConnectString,
                                   std::string_view driver = kDefaultSqlServerDriver);
 
