@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,14 @@ TEST_F(OdbcSqliteTest, RecordsetOverOdbcCountsRowsAndShowsNulls) {
   recordset.MoveFirst();
   EXPECT_EQ(recordset.GetFields().Item(0).Value(), Variant("SetBegBal"));
   EXPECT_EQ(connection.GetProperties().Item("DBMS Name").Value(), Variant("SQLite"));
+}
+
+TEST_F(OdbcSqliteTest, CommandLineRunsExecuteSqlThroughOdbc) {
+  if (std::string(CLOSEWRIGHT_TOOL).empty()) GTEST_SKIP() << "the closewright tool is not built";
+  const std::string command = std::string(CLOSEWRIGHT_TOOL) + " call ExecuteSQL --dsn 'ConnectString={" +
+                              database_.ConnectString() + "}' 'CREATE TABLE t(a INT)' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  EXPECT_TRUE(Open()->Query("SELECT a FROM t").rows.empty());
 }
 
 TEST_F(OdbcSqliteTest, FactoryOpensOdbcStringsThroughTheProvider) {
