@@ -354,6 +354,37 @@ TEST(SqliteProviderFile, ASecondWriterIsRefusedAtOnceWhileReadersGoOn) {
   sqlite3_close(raw);
 }
 
+TEST(SqliteProviderFile, APlainSqliteConnectionReadsAndWritesTheLedgerOnceTheDialectIsRegistered) {
+  testing::TemporaryDatabase file;
+  {
+    auto session = Open(file.File());
+    session->Execute(kLedger);
+    session->Execute("INSERT INTO ICMO(FInterID, FBillNo, FCloseDate) VALUES (1, 'Wo-1', '20110331')");
+  }
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(file.File().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(RegisterSqliteDialect(raw), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(
+      sqlite3_exec(raw, "INSERT INTO ICMO(FInterID, FBillNo, FCloseDate) VALUES (2, 'WO-2', '4/1/2011')",
+                   nullptr, nullptr, &message),
+      SQLITE_OK)
+      << (message != nullptr ? message : "");
+  sqlite3_free(message);
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(
+      sqlite3_prepare_v2(raw,
+                         "SELECT COUNT(*), MAX(FCloseDate) FROM ICMO WHERE FBillNo IN ('wo-1 ', 'wo-2') AND "
+                         "FCloseDate >= '2011-03-31'",
+                         -1, &statement, nullptr),
+      SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(statement, 0), 2);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)), "2011-04-01 00:00:00.000");
+  sqlite3_finalize(statement);
+  sqlite3_close(raw);
+}
+
 TEST(SqliteProviderFile, OpeningWithoutADataSourceFailsClearly) {
   try {
     OpenSqliteSession({{"Provider", "Closewright.SQLite"}});
