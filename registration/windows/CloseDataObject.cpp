@@ -122,12 +122,11 @@ class CloseDataObject final : public _CCloseData, public ISupportErrorInfo {
                                              VARIANT_BOOL* bUnClosed, VARIANT* result) override {
     if (result == nullptr) return E_POINTER;
     VariantInit(result);
-    std::vector<Variant> arguments;
     Variant returned;
-    const HRESULT outcome = Run(
+    return Run(
         0x60030005,
         [&] {
-          arguments = {BstrToUtf8(sDsn), Long(lNextYear), Long(lNextPeriod)};
+          std::vector<Variant> arguments{BstrToUtf8(sDsn), Long(lNextYear), Long(lNextPeriod)};
           // Left out, the flag behaves as False; given, it is passed by reference and written back.
           if (bUnClosed != nullptr) arguments.push_back(Boolean(*bUnClosed));
           return arguments;
@@ -137,7 +136,6 @@ class CloseDataObject final : public _CCloseData, public ISupportErrorInfo {
           if (bUnClosed != nullptr) *bUnClosed = ToVariantBool(after[3].ToBoolean());
           ToVariant(returned, result);
         });
-    return outcome;
   }
   HRESULT STDMETHODCALLTYPE EndHistoryData(BSTR sDsn, LONG lYear, LONG lPeriod, VARIANT_BOOL bEnd,
                                            VARIANT_BOOL* result) override {

@@ -62,36 +62,6 @@ BSTR Utf8ToBstr(std::string_view text) {
   return out;
 }
 
-Variant FromVariant(const VARIANT& value) {
-  const VARTYPE type = V_VT(&value);
-  if (type == (VT_VARIANT | VT_BYREF)) return FromVariant(*V_VARIANTREF(&value));
-  const bool byReference = (type & VT_BYREF) != 0;
-  switch (type & ~VT_BYREF) {
-    case VT_EMPTY:
-      return Variant();
-    case VT_NULL:
-      return Variant::Null();
-    case VT_BOOL:
-      return Variant((byReference ? *V_BOOLREF(&value) : V_BOOL(&value)) != VARIANT_FALSE);
-    case VT_UI1:
-      return Variant(static_cast<std::int32_t>(byReference ? *V_UI1REF(&value) : V_UI1(&value)));
-    case VT_I2:
-      return Variant(static_cast<std::int32_t>(byReference ? *V_I2REF(&value) : V_I2(&value)));
-    case VT_I4:
-      return Variant(static_cast<std::int32_t>(byReference ? *V_I4REF(&value) : V_I4(&value)));
-    case VT_R4:
-      return Variant(static_cast<double>(byReference ? *V_R4REF(&value) : V_R4(&value)));
-    case VT_R8:
-      return Variant(byReference ? *V_R8REF(&value) : V_R8(&value));
-    case VT_DATE:
-      return Variant(DateValue{byReference ? *V_DATEREF(&value) : V_DATE(&value)});
-    case VT_BSTR:
-      return Variant(BstrToUtf8(byReference ? *V_BSTRREF(&value) : V_BSTR(&value)));
-    default:
-      throw ComError::Runtime(error_number::kTypeMismatch);
-  }
-}
-
 void ToVariant(const Variant& value, VARIANT* out) {
   VariantInit(out);
   switch (value.Type()) {

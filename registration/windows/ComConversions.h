@@ -26,8 +26,6 @@ std::string BstrToUtf8(BSTR text);
 /// A new BSTR the caller owns; error 7 (out of memory) when it cannot be allocated.
 BSTR Utf8ToBstr(std::string_view text);
 
-/// Reads a VARIANT (by reference too). Types the library has no counterpart for give error 13.
-Variant FromVariant(const VARIANT& value);
 /// Writes a Variant into an uninitialized VARIANT. Objects give error 13: no public method returns one.
 void ToVariant(const Variant& value, VARIANT* out);
 
