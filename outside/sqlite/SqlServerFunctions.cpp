@@ -335,9 +335,13 @@ struct ExactSum {
 };
 
 ExactSum* SumState(sqlite3_context* ctx, bool create) {
-  void* memory = sqlite3_aggregate_context(ctx, create ? static_cast<int>(sizeof(ExactSum)) : 0);
+  // SQLite's aggregate memory is aligned for 8 bytes; the 128-bit sum needs 16.
+  constexpr std::size_t kAlignment = alignof(ExactSum);
+  void* memory = sqlite3_aggregate_context(ctx, create ? static_cast<int>(sizeof(ExactSum) + kAlignment) : 0);
   if (memory == nullptr) return nullptr;
-  return static_cast<ExactSum*>(memory);
+  const auto address = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t aligned = (address + kAlignment - 1) & ~(std::uintptr_t{kAlignment} - 1);
+  return reinterpret_cast<ExactSum*>(aligned);
 }
 
 void SumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {

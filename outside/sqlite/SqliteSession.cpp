@@ -1380,7 +1380,34 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   std::mt19937_64 random_;
 };
 
+std::mutex statementHookMutex;
+SqliteStatementHook statementHook;
+
+SqliteStatementHook CurrentStatementHook() {
+  std::lock_guard lock(statementHookMutex);
+  return statementHook;
+}
+
+int ReportStatement(unsigned, void*, void* statement, void* text) {
+  // Statements of a trigger arrive as a comment naming the trigger.
+  const auto* sql = static_cast<const char*>(text);
+  if (sql != nullptr && sql[0] == '-' && sql[1] == '-') return 0;
+  char* expanded = sqlite3_expanded_sql(static_cast<sqlite3_stmt*>(statement));
+  if (expanded == nullptr) return 0;
+  try {
+    if (const SqliteStatementHook hook = CurrentStatementHook()) hook(expanded);
+  } catch (...) {
+  }
+  sqlite3_free(expanded);
+  return 0;
+}
+
 }  // namespace
+
+void SetSqliteStatementHook(SqliteStatementHook hook) {
+  std::lock_guard lock(statementHookMutex);
+  statementHook = std::move(hook);
+}
 
 int RegisterSqliteDialect(sqlite3* db) {
   return sqlite::RegisterSqlServerFunctions(db, nullptr);
@@ -1412,6 +1439,7 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
                "PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=OFF; PRAGMA temp_store=MEMORY; "
                "PRAGMA cache_size=-65536;",
                nullptr, nullptr, nullptr);
+  if (CurrentStatementHook()) sqlite3_trace_v2(db.get(), SQLITE_TRACE_STMT, ReportStatement, nullptr);
   auto session = std::make_unique<SqliteSession>(std::move(db), *path);
   return session;
 }
