@@ -1336,6 +1336,8 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     if (message.find(" already exists") != std::string::npos) {
       std::string name = message.substr(0, message.find(" already exists"));
       name = name.substr(name.find(' ') + 1);
+      if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.substr(1, name.size() - 2);
       return {2714, "42S01", "There is already an object named '" + Unqualified(name) + "' in the database."};
     }
     if (message.find(" values for ") != std::string::npos && message.find(" columns") != std::string::npos) {

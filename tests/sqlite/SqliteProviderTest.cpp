@@ -271,6 +271,10 @@ TEST_F(SqliteProvider, ErrorsCarrySqlServersNumbersMessagesAndStates) {
        "Conversion failed when converting date and/or time from character string."},
       {"INSERT INTO ICMO(FInterID, FBillNo) VALUES (2, 'ABCDEFGHIJKL')", 8152, "22001",
        "String or binary data would be truncated."},
+      {"DROP TABLE Missing", 3701, "42S02",
+       "Cannot drop the table 'Missing', because it does not exist or you do not have permission."},
+      {"CREATE TABLE icmo (a INT)", 2714, "42S01",
+       "There is already an object named 'icmo' in the database."},
   };
   for (const Case& c : cases) {
     const std::string batch = "SELECT 1\r\n" + c.batch;
