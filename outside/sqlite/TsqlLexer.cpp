@@ -118,10 +118,6 @@ std::vector<Token> TokenizeBatch(std::string_view text) {
       const std::int32_t startLine = line;
       while (true) {
         if (j >= n) {
-          if (kind == TokenKind::String) {
-            throw LexError(105, "Unclosed quotation mark after the character string '" + value + "'.",
-                           startLine);
-          }
           throw LexError(105, "Unclosed quotation mark after the character string '" + value + "'.",
                          startLine);
         }
