@@ -407,5 +407,23 @@ TEST_F(CloseStatements, IdentityRealignmentPutsNewRowsAboveEveryArchivedRow) {
   EXPECT_GT(QueryNumber(cs_, "SELECT MAX(FID) FROM OPCostObjDetail"), highest);
 }
 
+TEST_F(CloseStatements, DataSourceQueriesReadTheSampleCatalogue) {
+  const auto types =
+      QueryRows(cs_,
+                "select FDataType, FTypeName, FMaxPrecision, FMinScale, FMaxScale, FActualType, "
+                "FActualSize, FBindType from t_DataTypeInfo");
+  ASSERT_FALSE(types.empty());
+  bool decimalFound = false;
+  for (const auto& row : types) {
+    if (row[1] == "decimal") {
+      decimalFound = true;
+      EXPECT_EQ(row[2], "38");
+      EXPECT_EQ(row[6], "NULL") << "the size follows the precision";
+    }
+  }
+  EXPECT_TRUE(decimalFound);
+  EXPECT_FALSE(QueryRows(cs_, "SELECT FProcName FROM t_SupportedProc").empty());
+}
+
 }  // namespace
 }  // namespace closewright

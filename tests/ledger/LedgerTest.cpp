@@ -115,7 +115,7 @@ TEST(ReferenceSchema, IsOneBatchOfPlainCreateStatementsInSqlServerTypes) {
       EXPECT_TRUE(names.insert(Upper(c.name)).second) << table << "." << c.name << " twice";
     }
   }
-  // Index names are unique within the whole database on the embedded provider, not only per table.
+  // Index names are kept unique across the database, as some engines require, not only per table.
   std::set<std::string> indexNames(schema.indexNames.begin(), schema.indexNames.end());
   EXPECT_EQ(indexNames.size(), schema.indexNames.size());
   EXPECT_EQ(ledger::SchemaTableNames().size(), schema.tables.size());

@@ -132,13 +132,29 @@ Day AddDays(Day d, std::int64_t days) {
 }
 
 std::string TwoDigits(int value) {
-  return (value < 10 ? "0" : "") + std::to_string(value);
+  std::string text = value < 10 ? "0" : "";
+  text += std::to_string(value);
+  return text;
+}
+
+// A prefix followed by a number, padded with zeros to `width` digits. Built by appending: GCC 12 warns
+// falsely (-Wrestrict) about chains of "literal" + std::string at -O2.
+std::string Tagged(std::string_view prefix, std::int64_t number, std::size_t width = 0) {
+  const std::string digits = std::to_string(number);
+  std::string text(prefix);
+  if (digits.size() < width) text.append(width - digits.size(), '0');
+  text += digits;
+  return text;
 }
 
 // Dates go to the database as 'yyyymmdd', the one form SQL Server reads alike under every language and
 // DATEFORMAT setting.
 std::string DateLiteral(Day d) {
-  return "'" + std::to_string(d.year) + TwoDigits(d.month) + TwoDigits(d.day) + "'";
+  std::string text = Tagged("'", d.year);
+  text += TwoDigits(d.month);
+  text += TwoDigits(d.day);
+  text += '\'';
+  return text;
 }
 
 struct Period {
@@ -155,7 +171,9 @@ Period MakePeriod(int year, int period) {
   Period p;
   p.year = year;
   p.period = period;
-  p.key = std::to_string(year) + "." + TwoDigits(period);
+  p.key = Tagged("", year);
+  p.key += '.';
+  p.key += TwoDigits(period);
   p.first = {year, period, 1};
   p.last = AddDays(period == 12 ? Day{year + 1, 1, 1} : Day{year, period + 1, 1}, -1);
   return p;
@@ -325,8 +343,7 @@ class Ledger {
         break;
       }
     }
-    std::string number = std::to_string(index + 1);
-    t.billNo = "WORK" + std::string(number.size() < 6 ? 6 - number.size() : 0, '0') + number;
+    t.billNo = Tagged("WORK", index + 1, 6);
     return t;
   }
 
@@ -390,8 +407,9 @@ class Ledger {
         MaterialCalc material;
         material.materiel = MaterialId(r.Between(1, sizes_.materials));
         if (r.Chance(30)) {
-          material.batch = "B" + std::to_string(PeriodAt(q).year) + TwoDigits(PeriodAt(q).period) + "-" +
-                           std::to_string(r.Between(1, 99));
+          material.batch = Tagged("B", PeriodAt(q).year);
+          material.batch += TwoDigits(PeriodAt(q).period);
+          material.batch += Tagged("-", r.Between(1, 99));
         }
         const Fixed ratio = r.Between(1, 4);
         const Fixed price = r.Between(50, 500) * 100;
@@ -1076,13 +1094,13 @@ class Generator {
       for (std::int32_t b = 0; b < s.bills; ++b) {
         ++fid;
         const std::int32_t standard = r.Between(1, kCostItems);
-        std::string number = std::to_string(fid);
         Values v;
-        v.Int(fid)
-            .Int(kStandardDataBillType)
-            .Text("SD" + std::string(number.size() < 6 ? 6 - number.size() : 0, '0') + number);
-        v.Int(Ledger::StandardId(standard)).Text("STD" + std::to_string(Ledger::StandardId(standard)));
-        v.Text("Standard " + std::to_string(Ledger::StandardId(standard)) + " of " + ledger_.PeriodAt(q).key);
+        v.Int(fid).Int(kStandardDataBillType).Text(Tagged("SD", fid, 6));
+        v.Int(Ledger::StandardId(standard)).Text(Tagged("STD", Ledger::StandardId(standard)));
+        std::string name = Tagged("Standard ", Ledger::StandardId(standard));
+        name += " of ";
+        name += ledger_.PeriodAt(q).key;
+        v.Text(name);
         v.Int(r.Between(1, 5)).Text(ledger_.PeriodAt(q).key).Int(r.Chance(10) ? 1 : 0);
         headers.Row(v);
       }
@@ -1112,9 +1130,9 @@ class Generator {
           const std::int32_t dept = task != nullptr ? task->dept : r.Between(1, s.depts);
           const std::int32_t centre = task != nullptr ? task->centres[0] : Ledger::CentreId(dept, 0);
           Values v;
-          v.Int(++detail).Int(fid).Int(line).Text("P" + std::to_string(task != nullptr ? task->product : 0));
-          v.Text("D" + std::to_string(Ledger::DeptId(dept))).Text("C" + std::to_string(centre));
-          v.Text("Cost centre " + std::to_string(centre)).Text("OP" + std::to_string(line * 10));
+          v.Int(++detail).Int(fid).Int(line).Text(Tagged("P", task != nullptr ? task->product : 0));
+          v.Text(Tagged("D", Ledger::DeptId(dept))).Text(Tagged("C", centre));
+          v.Text(Tagged("Cost centre ", centre)).Text(Tagged("OP", line * 10));
           v.Dec(r.Between(1, 1000) * 250)
               .Int(task != nullptr ? task->id : 0)
               .Text(task != nullptr ? task->billNo : "");
@@ -1198,7 +1216,8 @@ std::vector<std::string> SchemaTableNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> result;
     // The names follow "CREATE TABLE " at the start of a line; comments may mention the words too.
-    const std::string schema = "\n" + ReferenceSchema();
+    std::string schema(1, '\n');
+    schema += ReferenceSchema();
     constexpr std::string_view kCreate = "\nCREATE TABLE ";
     for (std::size_t at = schema.find(kCreate); at != std::string::npos; at = schema.find(kCreate, at)) {
       at += kCreate.size();
