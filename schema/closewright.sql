@@ -566,10 +566,11 @@ CREATE TABLE OPCostStandardData (
 CREATE INDEX IX_OPCostStandardData_YearPeriod ON OPCostStandardData (FYearPeriod)
 
 -- Lines of the standard data bills; FID is the bill's id and is shared by all its lines, so the line has
--- a key of its own.
+-- a key of its own. Deleting a bill deletes its lines: the bill copy replaces the next period's bills by
+-- deleting their headers, and must not leave their lines behind.
 CREATE TABLE OPCostStandardDataEntry (
   FDetailID INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
-  FID INT NOT NULL DEFAULT(0),
+  FID INT NOT NULL REFERENCES OPCostStandardData (FID) ON DELETE CASCADE,
   FIndex INT NOT NULL DEFAULT(0),
   FCostObjNum VARCHAR(80) NOT NULL DEFAULT(''),
   FDeptNum VARCHAR(80) NOT NULL DEFAULT(''),

@@ -1303,6 +1303,15 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
               "Cannot insert duplicate key row in object 'dbo." + table + "' with unique index '" +
                   UniqueIndexName(table, columns) + "'."};
     }
+    if (rc == SQLITE_CONSTRAINT_FOREIGNKEY) {
+      const std::string table = s != nullptr ? s->table : std::string();
+      const bool update = s != nullptr && s->isUpdate;
+      return {
+          547, "23000",
+          std::string("The ") + (update ? "UPDATE" : "INSERT") +
+              " statement conflicted with the FOREIGN KEY constraint. The conflict occurred in database \"" +
+              databaseName_ + "\", table \"dbo." + table + "\"."};
+    }
     if (rc == SQLITE_CONSTRAINT_CHECK) {
       const std::string name = AfterPrefix(message, "CHECK constraint failed: ");
       if (name.rfind("cw_length:", 0) == 0)
@@ -1437,8 +1446,10 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
   sqlite3_extended_result_codes(db.get(), 1);
   // WAL lets readers go on while a close writes; a second writer is refused at once (no busy wait).
   if (*path != ":memory:") sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  // Temporary tables, sorts and statement journals live in temporary files, which the OS caches: held in
+  // memory they grow with the rows a statement touches, and a large close would need memory in proportion.
   sqlite3_exec(db.get(),
-               "PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=OFF; PRAGMA temp_store=MEMORY; "
+               "PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=ON; PRAGMA temp_store=FILE; "
                "PRAGMA cache_size=-65536;",
                nullptr, nullptr, nullptr);
   if (CurrentStatementHook()) sqlite3_trace_v2(db.get(), SQLITE_TRACE_STMT, ReportStatement, nullptr);

@@ -1504,15 +1504,33 @@ class Translator {
           }
           j += 2;
         } else if (t.IsWord("REFERENCES")) {
+          // Enforced as SQL Server does, cascades included: a delete of a header takes its lines along.
           std::size_t k = j + 1;
-          ParseObjectName(k);
-          if (At(k).IsPunct('(')) k = MatchParen(k, ee) + 1;
+          const ObjectName parent = ParseObjectName(k);
+          std::string reference = "REFERENCES " + QuoteName(parent.name);
+          if (At(k).IsPunct('(')) {
+            const std::size_t referenceEnd = MatchParen(k, ee);
+            std::string referenced;
+            for (std::size_t c = k + 1; c < referenceEnd; ++c) {
+              if (t_[c].IsPunct(',')) {
+                referenced += ", ";
+              } else if (IsNameToken(t_[c])) {
+                referenced += QuoteName(t_[c].text);
+              } else {
+                throw SyntaxError(Emit(t_[c]), t_[c].line);
+              }
+            }
+            reference += " (" + referenced + ")";
+            k = referenceEnd + 1;
+          }
           while (k < ee && (t_[k].IsWord("ON") || t_[k].IsWord("DELETE") || t_[k].IsWord("UPDATE") ||
                             t_[k].IsWord("CASCADE") || t_[k].IsWord("NO") || t_[k].IsWord("ACTION") ||
                             t_[k].IsWord("SET") || t_[k].IsWord("NULL") || t_[k].IsWord("DEFAULT"))) {
+            reference += " " + ToUpperAscii(t_[k].text);
             ++k;
           }
-          j = k;  // not enforced by the embedded provider
+          column.extras.push_back(reference);
+          j = k;
         } else {
           throw Unsupported("the column attribute " + ToUpperAscii(t.text), t.line);
         }
