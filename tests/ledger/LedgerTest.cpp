@@ -104,10 +104,12 @@ TEST(ReferenceSchema, IsOneBatchOfPlainCreateStatementsInSqlServerTypes) {
   EXPECT_EQ(std::regex_replace(raw, std::regex("--[^\n]*"), "").find(';'), std::string::npos);
 
   const SchemaText schema = ReadSchema();
-  // A column is a type SQL Server knows, then only identity, nullability, a default and a primary key.
+  // A column is a type SQL Server knows, then only identity, nullability, a default, a primary key and a
+  // foreign key.
   const std::regex column(
       R"((INT|SMALLINT|DECIMAL\(28,10\)|NUMERIC|MONEY|FLOAT|VARCHAR\(\d+\)|NVARCHAR\(\d+\)|DATETIME|BIT))"
-      R"(( IDENTITY\(1,1\))?( NOT NULL| NULL)?( DEFAULT\((-?\d+|'[^']*')\))?( PRIMARY KEY)?)");
+      R"(( IDENTITY\(1,1\))?( NOT NULL| NULL)?( DEFAULT\((-?\d+|'[^']*')\))?( PRIMARY KEY)?)"
+      R"(( REFERENCES \w+ \(\w+\)( ON DELETE CASCADE)?)?)");
   for (const auto& [table, columns] : schema.tables) {
     std::set<std::string> names;
     for (const Column& c : columns) {
