@@ -13,10 +13,13 @@
 #include "outside/Diagnostics.h"
 #include "outside/ObjectContext.h"
 #include "outside/odbc/OdbcProvider.h"
+#include "support/TestDatabase.h"
 #include "tests/odbc/OdbcTestSupport.h"
 
 namespace closewright {
 namespace {
+
+using closewright::testing::CaughtError;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -28,16 +31,6 @@ class OdbcSqliteTest : public ::testing::Test {
 
   testing::SqliteOdbcDatabase database_;
 };
-
-ComError CaughtError(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ComError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error was raised";
-  return ComError(0, {}, {});
-}
 
 TEST_F(OdbcSqliteTest, OpenFailureNamesTheCauseAndHidesThePassword) {
   const ComError unknownDriver =

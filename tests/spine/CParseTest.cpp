@@ -5,9 +5,12 @@
 
 #include "outside/ComError.h"
 #include "parse/CParse.h"
+#include "support/TestDatabase.h"
 
 namespace closewright {
 namespace {
+
+using testing::ErrorNumberOf;
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -15,15 +18,6 @@ Pairs Parse(const std::string& text) {
   CParse parser;
   EXPECT_TRUE(parser.ParseString(text));
   return parser.Pairs();
-}
-
-std::int32_t ErrorNumberOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ComError& error) {
-    return error.Number();
-  }
-  return 0;
 }
 
 TEST(CParse, WorkedExamplesGiveTheDocumentedPairs) {

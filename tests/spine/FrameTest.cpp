@@ -16,6 +16,8 @@
 namespace closewright {
 namespace {
 
+using testing::CaughtError;
+
 using testing::Recorder;
 using testing::TemporaryDatabase;
 
@@ -25,16 +27,6 @@ std::int32_t CountRows(const TemporaryDatabase& database, const std::string& tab
   Recordset recordset;
   recordset.Open("SELECT COUNT(*) AS n FROM " + table, connection);
   return recordset.GetFields().Item(0).Value().ToLong();
-}
-
-ComError CaughtError(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ComError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error was raised";
-  return ComError(0, "", "");
 }
 
 class ExecuteSqlTest : public ::testing::Test {

@@ -11,18 +11,12 @@
 #include "outside/Variant.h"
 #include "registration/Identifiers.h"
 #include "registration/ServerEntryPoints.h"
+#include "support/TestDatabase.h"
 
 namespace closewright {
 namespace {
 
-std::int32_t ErrorNumberOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ComError& error) {
-    return error.Number();
-  }
-  return 0;
-}
+using testing::ErrorNumberOf;
 
 TEST(Variant, ConvertsToLongAsThePlatformDoes) {
   EXPECT_EQ(Variant(" 12 ").ToLong(), 12);

@@ -1,10 +1,30 @@
 #include "support/TestDatabase.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 
 namespace closewright::testing {
+
+ComError CaughtError(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ComError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no error was raised";
+  return ComError(0, "", "");
+}
+
+std::int32_t ErrorNumberOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ComError& error) {
+    return error.Number();
+  }
+  return 0;
+}
 
 TemporaryDatabase::TemporaryDatabase() {
   static std::atomic<int> counter{0};

@@ -2,12 +2,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "outside/ComError.h"
 #include "outside/Diagnostics.h"
 
 namespace closewright::testing {
+
+/// The error an action raised; a test failure (and an empty error) when it raised none.
+ComError CaughtError(const std::function<void()>& action);
+/// The Number of the error an action raised; 0 when it raised none.
+std::int32_t ErrorNumberOf(const std::function<void()>& action);
 
 /// A fresh embedded ledger file in a private temporary folder, removed with the object.
 class TemporaryDatabase {
