@@ -182,7 +182,7 @@ ReplayOutcome ReplayStatements(const std::string& file, const std::vector<std::s
     if (rc != SQLITE_OK) throw std::runtime_error("cannot open " + file);
     // The embedded provider's connection settings.
     sqlite3_exec(db.get(),
-                 "PRAGMA journal_mode=WAL; PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=OFF; "
+                 "PRAGMA journal_mode=WAL; PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=ON; "
                  "PRAGMA temp_store=FILE; PRAGMA cache_size=-65536;",
                  nullptr, nullptr, nullptr);
     ReplayHost host(db.get());
