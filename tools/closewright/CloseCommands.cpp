@@ -25,6 +25,11 @@ struct PeriodOptions {
   bool json = false;
 };
 
+// Calendar-month periods of four-digit years: the period arithmetic (period 12 + 1, year + 1) stays within
+// range and every key the close writes is one the calendar knows.
+const CLI::Range kYears(1, 9999);
+const CLI::Range kPeriods(1, 12);
+
 void AddTarget(CLI::App* command, PeriodOptions& options) {
   auto* dsn = command->add_option("--dsn", options.description, "Connection description of the ledger");
   auto* db = command->add_option("--db", options.databaseFile, "Embedded ledger file (instead of --dsn)");
@@ -90,11 +95,14 @@ void AddCloseCommand(CLI::App& app) {
       "period can be closed, into the period that follows it (unless --force). Exit codes: 0 done, 1 error, "
       "2 usage, 3 refused.");
   AddTarget(command, *options);
-  command->add_option("--year", options->year, "Year of the period to close")->required();
-  command->add_option("--period", options->period, "The period to close")->required();
-  command->add_option("--next-year", options->nextYear,
-                      "Year of the next period (default: the following month's)");
-  command->add_option("--next-period", options->nextPeriod, "The next period (default: the following month)");
+  command->add_option("--year", options->year, "Year of the period to close")->required()->check(kYears);
+  command->add_option("--period", options->period, "The period to close")->required()->check(kPeriods);
+  command
+      ->add_option("--next-year", options->nextYear,
+                   "Year of the next period (default: the following month's)")
+      ->check(kYears);
+  command->add_option("--next-period", options->nextPeriod, "The next period (default: the following month)")
+      ->check(kPeriods);
   command->add_flag("--force", options->force, "Skip the period-order checks");
   command->add_flag("--preview", options->preview, "Run everything, print what would change, and roll back");
   command->add_flag("--json", options->json, "Print the summary as one JSON document");
@@ -114,8 +122,8 @@ void AddReopenCommand(CLI::App& app) {
       "AlterIdentitySeed, SetCurrentPeriod back. Only the period just before the current one can be reopened "
       "(unless --force). Prints what will be discarded before changing anything.");
   AddTarget(command, *options);
-  command->add_option("--year", options->year, "Year of the period to reopen")->required();
-  command->add_option("--period", options->period, "The period to reopen")->required();
+  command->add_option("--year", options->year, "Year of the period to reopen")->required()->check(kYears);
+  command->add_option("--period", options->period, "The period to reopen")->required()->check(kPeriods);
   command->add_flag("--force", options->force, "Skip the period-order check");
   command->add_flag("--preview", options->preview, "Run everything, print what would change, and roll back");
   command->add_flag("--json", options->json, "Print the summary as one JSON document");
