@@ -22,6 +22,10 @@ namespace closewright {
 
 namespace {
 
+// How long a statement waits for a lock that another connection holds only briefly (WAL recovery, a
+// checkpoint). Never applied to taking the write lock: a second close is refused at once.
+constexpr int kTransientLockWaitMilliseconds = 10000;
+
 using sqlite::CheckIdentMode;
 using sqlite::FormatDateTime;
 using sqlite::ParseDateTimeText;
@@ -185,7 +189,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
                                "A transaction is already open on this session.", "25000", 0,
                                "BEGIN TRANSACTION");
     }
-    const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    const int rc = BeginImmediateWithoutWaiting();
     if (rc != SQLITE_OK) {
       if (IsBusy(rc)) throw LockedError("BEGIN TRANSACTION");
       throw ComError::Database(error_number::kCommandFailed, ProviderName(),
@@ -456,13 +460,22 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     }
   }
 
+  // A second writer is refused at once rather than left waiting; every other lock (a reader meeting another
+  // connection's WAL recovery or checkpoint) is transient and is waited out.
+  int BeginImmediateWithoutWaiting() {
+    sqlite3_busy_timeout(db_.get(), 0);
+    const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(db_.get(), kTransientLockWaitMilliseconds);
+    return rc;
+  }
+
   // Outside a transaction each statement commits by itself, as under the server's autocommit.
   void RunTopLevel(const Statement& statement, BatchContext& context) {
     if (inTransaction_ || !Writes(statement)) {
       Run(statement, context);
       return;
     }
-    const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    const int rc = BeginImmediateWithoutWaiting();
     if (rc != SQLITE_OK) {
       if (IsBusy(rc)) throw StatementFailure{LockedServerError(), statement.line};
       throw StatementFailure{MapMessage(rc, sqlite3_errmsg(db_.get()), nullptr), statement.line};
@@ -1444,6 +1457,7 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
                    "The ledger " + *path + " cannot be opened: " + message + ".");
   }
   sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), kTransientLockWaitMilliseconds);
   // WAL lets readers go on while a close writes; a second writer is refused at once (no busy wait).
   if (*path != ":memory:") sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   // Temporary tables, sorts and statement journals live in temporary files, which the OS caches: held in
