@@ -224,3 +224,23 @@ TEST_F(HostileInput, ExtremeYearsAndPeriodsOnTheCommandLineAreRefusedAndChangeNo
 
 }  // namespace
 }  // namespace closewright::testing
+
+namespace closewright::testing {
+namespace {
+
+// Archiving empties the operation-cost working tables whole: forcing a close of a period they do not hold
+// would delete the current period's rows without archiving them, so the close is refused instead.
+TEST_F(HostileInput, AForcedCloseOfAPeriodTheWorkingTablesDoNotHoldIsRefused) {
+  for (const std::string period : {"5", "2"}) {
+    ToolRun run =
+        RunTool({"close", "--db", database.File(), "--year", "2011", "--period", period, "--force"});
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find("without archiving them"), std::string::npos) << run.output;
+    ExpectLedgerUnchanged("forced close of 2011/" + period);
+  }
+  ToolRun current = RunTool({"close", "--db", database.File(), "--year", "2011", "--period", "3", "--force"});
+  EXPECT_EQ(current.exitCode, 0) << current.output;
+}
+
+}  // namespace
+}  // namespace closewright::testing

@@ -198,6 +198,25 @@ std::vector<TableChange> LaterPeriodRows(Connection& cn, Period period) {
   return discarded;
 }
 
+// Archiving copies the closed period's rows out of these working tables and then empties them whole, as
+// they hold the current period only. Rows of any other period would be lost, so a close (forced or not) is
+// refused while they are there.
+const std::vector<std::string> kEmptiedOnArchive{"OPCostCalInfo", "OPCostCalInfoDetail",
+                                                 "OPCostProductCalInfo", "OPCostWIPCheck", "OPCostWNCalInfo"};
+
+void RefuseIfWorkingTablesHoldOtherPeriods(Connection& cn, Period closed) {
+  const std::string key = Quote(YearPeriodKey(closed));
+  for (const std::string& table : kEmptiedOnArchive) {
+    const ResultTable other = Fetch(cn, "SELECT COUNT(*) FROM " + table + " WHERE FYearPeriod <> " + key);
+    const auto rows = static_cast<std::int64_t>(NumberAt(other, 0, 0));
+    if (rows > 0) {
+      throw Refused(table + " holds " + std::to_string(rows) + " rows of periods other than " +
+                    ToText(closed) + ", which closing " + ToText(closed) +
+                    " would delete without archiving them");
+    }
+  }
+}
+
 std::string UserOf(const std::string& description) {
   CParse parser;
   parser.ParseString(description);
@@ -288,6 +307,7 @@ RunReport Run(const RunOptions& options, const std::string& action, const std::v
     }
     const Period current = CurrentPeriod(cn);
     report.next = check(current);
+    if (action == "close") RefuseIfWorkingTablesHoldOtherPeriods(cn, report.period);
     if (action == "close") {
       report.tables = CountPeriods(cn, report.period, report.next, true);
     } else {
