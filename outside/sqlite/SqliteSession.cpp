@@ -1448,6 +1448,11 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
         error_number::kOpenFailed, kSqliteProviderName,
         "The connect string names no Data Source: give Provider=Closewright.SQLite;Data Source=<file>.");
   }
+  // A NUL would end the file name early and open another file than the one named.
+  if (path->find('\0') != std::string::npos) {
+    throw ComError(error_number::kOpenFailed, kSqliteProviderName,
+                   "The Data Source holds a NUL character; no file of that name can be opened.");
+  }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path->c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   DatabaseHandle db(raw);

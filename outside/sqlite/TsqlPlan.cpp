@@ -251,8 +251,22 @@ class Translator {
     if (word == "TRUNCATE") return ParseTruncate(pos, limit);
     if (word == "DECLARE") return ParseDeclare(pos, limit);
     if (word == "SET") return ParseSet(pos, limit);
-    if (word == "IF") return ParseIf(pos, limit);
-    if (word == "BEGIN") return ParseBegin(pos, limit);
+    if (word == "IF" || word == "BEGIN") {
+      // IF and BEGIN...END nest by recursion; a hostile batch must meet the server's limit, not the stack's.
+      if (nestingDepth_ >= kMaxNestingDepth) {
+        throw TsqlError{
+            191, "42000",
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+            "into smaller queries.",
+            line};
+      }
+      ++nestingDepth_;
+      struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+      } leave{nestingDepth_};
+      return word == "IF" ? ParseIf(pos, limit) : ParseBegin(pos, limit);
+    }
     if (word == "DBCC") return ParseDbcc(pos, limit);
     if (word == "PRINT") {
       std::size_t end = StatementEnd(pos, limit);
@@ -1663,6 +1677,8 @@ class Translator {
   }
 
   std::vector<Token> t_;
+  static constexpr int kMaxNestingDepth = 128;
+  int nestingDepth_ = 0;
   std::set<std::string> declared_;
   std::vector<std::pair<std::string, std::int32_t>> syntaxChecks_;
 };
