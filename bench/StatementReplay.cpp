@@ -48,19 +48,7 @@ class ReplayHost final : public sqlite::FunctionHost {
 
   std::optional<std::int64_t> ObjectId(std::string_view name) noexcept override {
     try {
-      std::string text(TrimWhitespace(name));
-      bool tempdb = false;
-      if (StartsWithIgnoringCase(text, "tempdb..")) {
-        tempdb = true;
-        text = text.substr(8);
-      } else if (StartsWithIgnoringCase(text, "tempdb.dbo.")) {
-        tempdb = true;
-        text = text.substr(11);
-      } else if (StartsWithIgnoringCase(text, "dbo.")) {
-        text = text.substr(4);
-      }
-      if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-        text = text.substr(1, text.size() - 2);
+      const auto [text, tempdb] = sqlite::SplitObjectIdName(name);
       StatementHandle find =
           PrepareOrNull(db_, std::string("SELECT rootpage FROM ") + (tempdb ? "temp" : "main") +
                                  ".sqlite_master WHERE type IN ('table','view') AND name = ?1 "

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <limits>
 
+#include "outside/Text.h"
+
 namespace closewright::sqlite {
 
 namespace {
@@ -826,6 +828,22 @@ int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
                                      nullptr));
   }
   return rc;
+}
+
+ObjectIdName SplitObjectIdName(std::string_view argument) {
+  ObjectIdName result{std::string(TrimWhitespace(argument)), false};
+  std::string& text = result.name;
+  if (StartsWithIgnoringCase(text, "tempdb..")) {
+    result.tempdb = true;
+    text = text.substr(8);
+  } else if (StartsWithIgnoringCase(text, "tempdb.dbo.")) {
+    result.tempdb = true;
+    text = text.substr(11);
+  } else if (StartsWithIgnoringCase(text, "dbo.")) {
+    text = text.substr(4);
+  }
+  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+  return result;
 }
 
 }  // namespace closewright::sqlite

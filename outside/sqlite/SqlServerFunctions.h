@@ -37,6 +37,14 @@ std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOf
 /// yyyy-mm-dd hh:mm:ss.fff
 std::string FormatDateTime(std::int64_t millisecondsSinceBase);
 
+/// The table an OBJECT_ID argument names: "tempdb..", "tempdb.dbo." and "dbo." prefixes and one pair of
+/// brackets taken off; `tempdb` tells whether it was looked up in tempdb.
+struct ObjectIdName {
+  std::string name;
+  bool tempdb = false;
+};
+ObjectIdName SplitObjectIdName(std::string_view argument);
+
 /// SQL Server's comparison of two texts under a case-insensitive collation: case folded, the shorter
 /// text padded with blanks.
 int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view right) noexcept;

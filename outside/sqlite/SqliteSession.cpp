@@ -32,6 +32,7 @@ using sqlite::ParseDateTimeText;
 using sqlite::Plan;
 using sqlite::QuoteName;
 using sqlite::QuoteText;
+using sqlite::SplitObjectIdName;
 using sqlite::Statement;
 using sqlite::StatementKind;
 using sqlite::TypeFromDeclaration;
@@ -300,19 +301,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
 
   std::optional<std::int64_t> ObjectId(std::string_view name) noexcept override {
     try {
-      std::string text(TrimWhitespace(name));
-      bool tempdb = false;
-      if (StartsWithIgnoringCase(text, "tempdb..")) {
-        tempdb = true;
-        text = text.substr(8);
-      } else if (StartsWithIgnoringCase(text, "tempdb.dbo.")) {
-        tempdb = true;
-        text = text.substr(11);
-      } else if (StartsWithIgnoringCase(text, "dbo.")) {
-        text = text.substr(4);
-      }
-      if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-        text = text.substr(1, text.size() - 2);
+      const auto [text, tempdb] = SplitObjectIdName(name);
       // A temporary table is found only through tempdb, as on the server.
       if (IsTemporaryName(text) != tempdb) return std::nullopt;
       const std::string schema = tempdb ? "temp" : "main";
