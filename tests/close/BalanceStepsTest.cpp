@@ -545,7 +545,7 @@ TEST_F(BalanceStepsTest, EachStepSendsItsStatementTextsByteForByte) {
   // Periods written into the reopen comparison in their shortest form.
   for (const auto& [period, number] :
        std::vector<std::pair<int, std::string>>{{3, "2011.0003"}, {12, "2011.0012"}}) {
-    const std::vector<std::string> sent = Traced([&] {
+    const std::vector<std::string> sent = Traced([&, period = period] {
       Call("SetCurrentPeriod", {Variant(dsn_), Variant(2011), Variant(period), Variant(true)});
     });
     ASSERT_EQ(sent.size(), 3u);
