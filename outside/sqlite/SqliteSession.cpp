@@ -11,6 +11,7 @@
 #include <mutex>
 #include <random>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "outside/ComError.h"
 #include "outside/Text.h"
@@ -406,25 +407,47 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     }
     if (!inTransaction_) InvalidateCatalog();
     variables_.clear();
+    // The kept statements are keyed by text the plan holds; none may outlive the batch, however it ends.
+    struct ForgetChecked {
+      std::unordered_map<std::string_view, StatementHandle>& checked;
+      ~ForgetChecked() { checked.clear(); }
+    } forget{checked_};
     try {
       CheckSyntax(*plan);
       BatchContext context{batch, result, false};
       for (const Statement& statement : plan->statements) RunTopLevel(statement, context);
     } catch (const StatementFailure& failure) {
-      checked_.clear();
       throw ToComError(failure.error, failure.line, batch);
     }
-    checked_.clear();
   }
 
-  // SQL Server compiles a whole batch before running it: a syntax error runs nothing.
+  // SQL Server compiles a whole batch before running it: a syntax error runs nothing. A statement SQLite
+  // prepares here is kept for its run (up to a bound, as a long batch would otherwise hold every statement
+  // at once), and a shape that parsed before is not parsed again: a copy script repeats two statements with
+  // new values thousands of times.
   void CheckSyntax(const Plan& plan) {
+    constexpr std::size_t kMostKept = 64;
+    constexpr std::size_t kMostKeptBytes = 4 << 20;
+    constexpr std::size_t kMostShapes = 4096;
+    std::size_t keptBytes = 0;
     for (const auto& [sql, line] : plan.syntaxChecks) {
+      std::string shape = sqlite::SyntaxShape(sql);
+      if (parsedShapes_.count(shape) != 0) continue;
       sqlite3_stmt* raw = nullptr;
       const int rc =
           sqlite3_prepare_v3(db_.get(), sql.c_str(), static_cast<int>(sql.size()), 0, &raw, nullptr);
       StatementHandle statement(raw);
-      if (rc == SQLITE_OK) continue;
+      if (rc == SQLITE_OK) {
+        if (parsedShapes_.size() >= kMostShapes) parsedShapes_.clear();
+        parsedShapes_.insert(std::move(shape));
+        if (statement == nullptr) continue;
+        const auto bytes =
+            static_cast<std::size_t>(sqlite3_stmt_status(statement.get(), SQLITE_STMTSTATUS_MEMUSED, 0));
+        if (checked_.size() < kMostKept && keptBytes + bytes <= kMostKeptBytes) {
+          if (checked_.emplace(std::string_view(sql), std::move(statement)).second) keptBytes += bytes;
+        }
+        continue;
+      }
       const std::string message = sqlite3_errmsg(db_.get());
       pendingError_.reset();
       if (message.find("syntax error") != std::string::npos ||
@@ -545,7 +568,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
 
   StatementHandle Prepare(const std::string& sql, const Statement& s) {
     pendingError_.reset();
-    if (auto it = checked_.find(sql.c_str()); it != checked_.end()) {
+    if (auto it = checked_.find(std::string_view(sql)); it != checked_.end()) {
       StatementHandle statement = std::move(it->second);
       checked_.erase(it);
       BindVariables(statement.get(), s.line);
@@ -960,7 +983,6 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
         }
         lastIdentity_ = state.current;
       }
-      if (inTransaction_) FlushIdentities();
       return;
     }
     if (on) {
@@ -1008,7 +1030,6 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
       }
       throw;
     }
-    if (inTransaction_) FlushIdentities();
   }
 
   void RunSetIdentityInsert(const Statement& s) {
@@ -1388,8 +1409,10 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   std::string lastIdentityKey_;
   IdentityState* lastIdentityState_ = nullptr;
   std::list<std::pair<std::string, std::shared_ptr<const Plan>>> plans_;
-  // Statements of the running batch prepared by the syntax check, by the address of their text in the plan.
-  std::unordered_map<const char*, StatementHandle> checked_;
+  // Statements of the running batch prepared by the syntax check, by their text (held by the plan).
+  std::unordered_map<std::string_view, StatementHandle> checked_;
+  // Shapes of statement texts that SQLite parsed without a syntax error.
+  std::unordered_set<std::string> parsedShapes_;
   std::mt19937_64 random_;
 };
 

@@ -1,5 +1,6 @@
 #include "outside/sqlite/TsqlLexer.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "outside/Text.h"
@@ -44,6 +45,99 @@ std::string QuoteText(std::string_view value) {
   }
   quoted += '\'';
   return quoted;
+}
+
+std::string SyntaxShape(std::string_view text) {
+  auto isNameCharacter = [](unsigned char c) {
+    return std::isalnum(c) != 0 || c == '_' || c == '$' || c >= 0x80;
+  };
+  std::string shape;
+  shape.reserve(text.size());
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const unsigned char before =
+        i > 0 ? static_cast<unsigned char>(text[i - 1]) : static_cast<unsigned char>(' ');
+    if ((c == '-' && i + 1 < n && text[i + 1] == '-') || (c == '/' && i + 1 < n && text[i + 1] == '*')) {
+      // A comment, kept whole: a quote inside it opens no literal.
+      const std::size_t end = c == '-' ? text.find('\n', i) : text.find("*/", i + 2);
+      const std::size_t j = end == std::string_view::npos ? n : end + (c == '-' ? 0 : 2);
+      shape.append(text.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (c == '"' || c == '[' || c == '`') {
+      // A quoted name, kept whole: a quote or digit inside it is part of the name.
+      const char close = c == '[' ? ']' : static_cast<char>(c);
+      std::size_t j = i + 1;
+      while (j < n) {
+        if (text[j] == close) {
+          if (close != ']' && j + 1 < n && text[j + 1] == close) {
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        ++j;
+      }
+      shape.append(text.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (c == '\'') {
+      // A string literal right after a name character (X'0F' is a blob whose digits matter) stays whole, as
+      // does one left open.
+      std::size_t j = i + 1;
+      bool closed = false;
+      while (j < n) {
+        if (text[j] == '\'') {
+          if (j + 1 < n && text[j + 1] == '\'') {
+            j += 2;
+            continue;
+          }
+          ++j;
+          closed = true;
+          break;
+        }
+        ++j;
+      }
+      if (closed && !isNameCharacter(before)) {
+        shape.append("''");
+      } else {
+        shape.append(text.substr(i, j - i));
+      }
+      i = j;
+      continue;
+    }
+    if (std::isdigit(c) != 0 && !isNameCharacter(before) && before != '.' && before != '?' && before != '@' &&
+        before != ':' && before != '#') {
+      std::size_t j = i;
+      while (j < n && isNameCharacter(static_cast<unsigned char>(text[j]))) ++j;
+      const std::string_view number = text.substr(i, j - i);
+      const bool plainDigits = std::all_of(number.begin(), number.end(), [](char d) {
+        return std::isdigit(static_cast<unsigned char>(d)) != 0;
+      });
+      if (plainDigits) {
+        shape.append(number.size(), '1');
+      } else {
+        shape.append(number);
+      }
+      i = j;
+      continue;
+    }
+    if (isNameCharacter(c)) {
+      std::size_t j = i;
+      while (j < n && isNameCharacter(static_cast<unsigned char>(text[j]))) ++j;
+      shape.append(text.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    shape.push_back(static_cast<char>(c));
+    ++i;
+  }
+  return shape;
 }
 
 std::vector<Token> TokenizeBatch(std::string_view text) {

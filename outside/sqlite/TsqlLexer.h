@@ -50,4 +50,10 @@ std::string QuoteName(std::string_view name);
 /// Quotes a text value for SQLite: 'value' with embedded single quotes doubled.
 std::string QuoteText(std::string_view value);
 
+/// A SQLite statement text with the values of its literals blurred: every string literal becomes '' and
+/// every digit of a plain decimal number becomes 1. Two texts of one shape parse alike, so a statement
+/// repeated with other values needs its syntax checked once. Names, parameters, hexadecimal numbers and
+/// anything the scan is unsure of stay as written, which only makes shapes differ more often.
+std::string SyntaxShape(std::string_view sqliteText);
+
 }  // namespace closewright::sqlite

@@ -74,6 +74,40 @@ TEST_F(SqliteProvider, ASyntaxErrorAnywhereRunsNothingOfTheBatch) {
   EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{0}));
 }
 
+// A statement whose shape an earlier batch already parsed is not parsed again; the batch must still run
+// nothing when a statement of a new shape fails to parse.
+TEST_F(SqliteProvider, ASyntaxErrorAfterStatementsOfKnownShapesStillRunsNothing) {
+  session_->Execute("INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'A')");
+  session_->BeginTransaction();
+  const ComError error = FailureOf(*session_,
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (2, 'B')\r\n"
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (3, 'C')\r\n"
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (4,,)");
+  EXPECT_EQ(error.NativeError(), 102);
+  EXPECT_EQ(error.FailingLine(), 3);
+  EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{1}));
+  session_->Commit();
+}
+
+// Statements prepared by the syntax check are kept for their run only up to a bound; a batch longer than
+// that runs every statement all the same, in order.
+TEST_F(SqliteProvider, ABatchOfManyDistinctStatementsRunsEachInOrder) {
+  std::string batch;
+  for (int i = 1; i <= 150; ++i) {
+    const std::string n = std::to_string(i);
+    batch += "INSERT INTO ICMO(FInterID, FBillNo) SELECT " + n + " AS id" + n + ", 'B" + n + "' AS no" + n +
+             "\r\n";
+    batch += "UPDATE ICMO SET FStatus = FStatus + 1 WHERE FInterID <= " + n + " AND FBillNo = FBillNo" +
+             std::string(static_cast<std::size_t>(i % 7), ' ') + "\r\n";
+  }
+  session_->BeginTransaction();
+  session_->Execute(batch);
+  session_->Commit();
+  EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{150}));
+  // Row i was counted by the updates i..150.
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FStatus) FROM ICMO"), Variant(std::int32_t{150 * 151 / 2}));
+}
+
 TEST_F(SqliteProvider, TextComparesWithoutRegardToCaseOrTrailingBlanks) {
   session_->Execute(
       "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'Wo-1')\r\nINSERT INTO ICMO(FInterID, FBillNo) VALUES "
