@@ -95,8 +95,27 @@ class ReplayHost final : public sqlite::FunctionHost {
   std::int64_t TransactionCount() noexcept override { return 1; }
   std::optional<std::int64_t> LastIdentity() noexcept override { return last_; }
 
-  /// The identity table was written by a statement: read it again on next use.
-  void ForgetIdentities() { identities_.clear(); }
+  /// A statement wrote the identity table: the table it names is read again on next use. The provider writes
+  /// the row of a table whenever it sets the identity other than by handing out the next value, and only
+  /// then; rows of other tables may lag behind the values handed out, so they are kept.
+  void ForgetIdentity(const std::string& sql) {
+    const std::string marker = "table_name = '";
+    const auto at = sql.find(marker);
+    const auto end = at == std::string::npos ? at : sql.find('\'', at + marker.size());
+    if (end == std::string::npos) {
+      identities_.clear();
+      return;
+    }
+    const std::string table = sql.substr(at + marker.size(), end - at - marker.size());
+    for (auto it = identities_.begin(); it != identities_.end();) {
+      const auto bar = it->first.find('|');
+      if (EqualsIgnoringCase(std::string_view(it->first).substr(bar + 1), table)) {
+        it = identities_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   void SetRowCount(std::int64_t rows) { rowCount_ = rows; }
   std::string TakeError() { return std::exchange(error_, std::string()); }
 
@@ -204,7 +223,11 @@ ReplayOutcome ReplayStatements(const std::string& file, const std::vector<std::s
         }
       }
       host.SetRowCount(sqlite3_changes64(db.get()));
-      if (sql.find("closewright_identity") != std::string::npos) host.ForgetIdentities();
+      const std::string_view head = TrimWhitespace(sql);
+      if (sql.find("closewright_identity") != std::string::npos &&
+          (StartsWithIgnoringCase(head, "UPDATE") || StartsWithIgnoringCase(head, "INSERT") ||
+           StartsWithIgnoringCase(head, "DELETE")))
+        host.ForgetIdentity(sql);
       if (timeEachStatement)
         outcome.statementSeconds.push_back(
             std::chrono::duration<double>(Clock::now() - statementBegan).count());

@@ -983,6 +983,9 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
         }
         lastIdentity_ = state.current;
       }
+      // Rare (explicit values), so written at once: whoever reads the identity table in this transaction
+      // (the benchmark's replay does) sees the jump.
+      if (inTransaction_) FlushIdentities();
       return;
     }
     if (on) {
