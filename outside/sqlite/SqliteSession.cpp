@@ -430,9 +430,9 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     constexpr std::size_t kMostKeptBytes = 4 << 20;
     constexpr std::size_t kMostShapes = 4096;
     std::size_t keptBytes = 0;
-    for (const auto& [sql, line] : plan.syntaxChecks) {
+    sqlite::ForEachSyntaxCheck(plan, [&](const std::string& sql, std::int32_t line) {
       std::string shape = sqlite::SyntaxShape(sql);
-      if (parsedShapes_.count(shape) != 0) continue;
+      if (parsedShapes_.count(shape) != 0) return;
       sqlite3_stmt* raw = nullptr;
       const int rc =
           sqlite3_prepare_v3(db_.get(), sql.c_str(), static_cast<int>(sql.size()), 0, &raw, nullptr);
@@ -440,13 +440,13 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
       if (rc == SQLITE_OK) {
         if (parsedShapes_.size() >= kMostShapes) parsedShapes_.clear();
         parsedShapes_.insert(std::move(shape));
-        if (statement == nullptr) continue;
+        if (statement == nullptr) return;
         const auto bytes =
             static_cast<std::size_t>(sqlite3_stmt_status(statement.get(), SQLITE_STMTSTATUS_MEMUSED, 0));
         if (checked_.size() < kMostKept && keptBytes + bytes <= kMostKeptBytes) {
           if (checked_.emplace(std::string_view(sql), std::move(statement)).second) keptBytes += bytes;
         }
-        continue;
+        return;
       }
       const std::string message = sqlite3_errmsg(db_.get());
       pendingError_.reset();
@@ -455,7 +455,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
           message.find("unrecognized token") != std::string::npos) {
         throw StatementFailure{MapMessage(rc, message, nullptr), line};
       }
-    }
+    });
   }
 
   static bool Writes(const Statement& statement) {
@@ -1019,7 +1019,9 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
         throw StatementFailure{MapMessage(SQLITE_ERROR, "near \"DEFAULT\": syntax error", nullptr), s.line};
       sql = insert.head + " (" + QuoteName(identityColumn) + ") VALUES (" + next + ")";
     } else {
-      sql += "SELECT " + next + ", * FROM (" + insert.source + ")";
+      sql += "SELECT " + next + ", * FROM (";
+      sql += sqlite::InsertSource(s);
+      sql += ")";
     }
     try {
       RunSql(sql, s, context);

@@ -140,31 +140,32 @@ std::string SyntaxShape(std::string_view text) {
   return shape;
 }
 
-std::vector<Token> TokenizeBatch(std::string_view text) {
-  std::vector<Token> tokens;
-  tokens.reserve(text.size() / 4 + 16);
-  std::int32_t line = 1;
-  bool space = false;
-  // Index of the first token of the current line, to recognise a line that holds only GO.
-  std::size_t lineFirstToken = 0;
+BatchTokenizer::BatchTokenizer(std::string_view text) : text_(text) {}
+
+void BatchTokenizer::CheckGoLine() const {
+  if (tokensOnLine_ == 1 && lastIsGo_) {
+    throw TsqlError{
+        0, "HYC00",
+        UnsupportedMessage("GO (a separator of client tools; send each batch by itself)", lastLine_),
+        lastLine_};
+  }
+}
+
+bool BatchTokenizer::Read(std::vector<Token>& tokens, std::size_t count) {
+  const std::string_view text = text_;
+  const std::size_t n = text.size();
+  std::size_t& i = position_;
+  std::int32_t& line = line_;
+  bool& space = space_;
   auto newLine = [&] {
     ++line;
-    lineFirstToken = tokens.size();
+    tokensOnLine_ = 0;
   };
-  auto checkGoLine = [&] {
-    if (tokens.size() == lineFirstToken + 1 && tokens.back().IsWord("GO")) {
-      throw TsqlError{0, "HYC00",
-                      UnsupportedMessage("GO (a separator of client tools; send each batch by itself)",
-                                         tokens.back().line),
-                      tokens.back().line};
-    }
-  };
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
+  std::size_t produced = 0;
+  while (i < n && produced < count) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '\n' || c == '\r') {
-      checkGoLine();
+      CheckGoLine();
       if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
       ++i;
       newLine();
@@ -206,6 +207,8 @@ std::vector<Token> TokenizeBatch(std::string_view text) {
     token.line = line;
     token.spaceBefore = space;
     space = false;
+    // A token that spans lines (a string holding a line break) counts on none of the lines after its first.
+    bool spansLines = false;
     auto readQuoted = [&](char close, TokenKind kind, std::size_t start) {
       std::string value;
       std::size_t j = start;
@@ -227,7 +230,7 @@ std::vector<Token> TokenizeBatch(std::string_view text) {
         }
         if (d == '\n' || (d == '\r' && !(j + 1 < n && text[j + 1] == '\n'))) {
           ++line;
-          lineFirstToken = tokens.size() + 1;
+          spansLines = true;
         }
         value += d;
         ++j;
@@ -311,9 +314,24 @@ std::vector<Token> TokenizeBatch(std::string_view text) {
         ++i;
       }
     }
+    lastIsGo_ = token.IsWord("GO");
+    lastLine_ = token.line;
     tokens.push_back(std::move(token));
+    ++produced;
+    tokensOnLine_ = spansLines ? 0 : tokensOnLine_ + 1;
   }
-  checkGoLine();
+  if (i >= n && !done_) {
+    CheckGoLine();
+    done_ = true;
+  }
+  return !done_;
+}
+
+std::vector<Token> TokenizeBatch(std::string_view text) {
+  std::vector<Token> tokens;
+  BatchTokenizer tokenizer(text);
+  while (tokenizer.Read(tokens, 1 << 16)) {
+  }
   return tokens;
 }
 

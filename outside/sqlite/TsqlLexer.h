@@ -40,9 +40,30 @@ struct Token {
   bool IsOperator(std::string_view op) const { return kind == TokenKind::Operator && text == op; }
 };
 
-/// Splits a T-SQL batch into tokens. Comments vanish (they only separate tokens); strings keep their
-/// value; lines are counted over LF, CR LF and lone CR. A line holding only GO is reported as such because
-/// it is a client-tool separator, not T-SQL.
+/// Reads a T-SQL batch's tokens a stretch at a time, so that a long batch is never held as tokens whole.
+/// Comments vanish (they only separate tokens); strings keep their value; lines are counted over LF, CR LF
+/// and lone CR; a line holding only GO is refused, because GO is a client-tool separator, not T-SQL.
+class BatchTokenizer {
+ public:
+  explicit BatchTokenizer(std::string_view text);
+  /// Appends up to `count` further tokens; false once the batch has been read to its end.
+  bool Read(std::vector<Token>& tokens, std::size_t count);
+  bool Done() const { return done_; }
+
+ private:
+  void CheckGoLine() const;
+
+  std::string_view text_;
+  std::size_t position_ = 0;
+  std::int32_t line_ = 1;
+  bool space_ = false;
+  int tokensOnLine_ = 0;
+  bool lastIsGo_ = false;
+  std::int32_t lastLine_ = 1;
+  bool done_ = false;
+};
+
+/// All of a batch's tokens at once.
 std::vector<Token> TokenizeBatch(std::string_view batch);
 
 /// Quotes a name for SQLite: "name" with embedded double quotes doubled.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <optional>
 #include <set>
 
 #include "outside/Text.h"
@@ -157,20 +158,74 @@ namespace {
 class Translator {
  public:
   explicit Translator(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+  Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce)
+      : tokenizer_(&tokenizer), tokensAtOnce_(std::max<std::size_t>(tokensAtOnce, 1)) {}
 
+  // Top-level statements are read and translated one after another, with only the tokens of the statement
+  // at hand (and a few beyond it) in memory. A statement that met the end of the tokens read so far, or
+  // failed there, is translated again with more of the batch: its translation must be the one the whole
+  // batch would give, its error too (an unclosed quote further on is the batch's error).
   Plan Run() {
     Plan plan;
     std::size_t pos = 0;
-    while (pos < t_.size()) {
+    while (HaveToken(pos)) {
       if (t_[pos].IsPunct(';')) {
         ++pos;
         continue;
       }
-      plan.statements.push_back(ParseStatement(pos, t_.size()));
+      const std::size_t begin = pos;
+      const std::size_t declarations = newlyDeclared_.size();
+      auto undo = [&] {
+        while (newlyDeclared_.size() > declarations) {
+          declared_.erase(newlyDeclared_.back());
+          newlyDeclared_.pop_back();
+        }
+        pos = begin;
+      };
+      std::optional<Statement> statement;
+      try {
+        statement = ParseStatement(pos, t_.size());
+      } catch (const TsqlError&) {
+        if (Complete()) throw;
+        undo();
+        ReadMore();
+        continue;
+      }
+      if (!Complete() && pos + kTokensBeyondStatement > t_.size()) {
+        undo();
+        ReadMore();
+        continue;
+      }
+      plan.statements.push_back(std::move(*statement));
+      if (tokenizer_ != nullptr && pos >= tokensAtOnce_) {
+        t_.erase(t_.begin(), t_.begin() + static_cast<std::ptrdiff_t>(pos));
+        pos = 0;
+      }
     }
-    plan.syntaxChecks = std::move(syntaxChecks_);
+    plan.statements.shrink_to_fit();
     return plan;
   }
+
+ private:
+  // IF looks one token past its statement for ELSE; a few more keep every such look inside what was read.
+  static constexpr std::size_t kTokensBeyondStatement = 8;
+
+  bool Complete() const { return tokenizer_ == nullptr || tokenizer_->Done(); }
+
+  // Reads on until `size` tokens are held or the batch is read to its end.
+  void Load(std::size_t size) {
+    while (!Complete() && t_.size() < size) tokenizer_->Read(t_, std::min(size - t_.size(), tokensAtOnce_));
+  }
+
+  // At least a stretch of tokens from `pos` on, so that most statements are read whole the first time.
+  bool HaveToken(std::size_t pos) {
+    Load(pos + tokensAtOnce_);
+    return pos < t_.size();
+  }
+
+  // For a statement longer than what is held: twice as many tokens each time, so that a long statement is
+  // translated again only a few times.
+  void ReadMore() { Load(t_.size() + std::max(tokensAtOnce_, t_.size())); }
 
  private:
   const Token& At(std::size_t i) const {
@@ -715,8 +770,6 @@ class Translator {
     return Join(v, 0, v.size());
   }
 
-  void AddSyntaxCheck(const std::string& sql, std::int32_t line) { syntaxChecks_.emplace_back(sql, line); }
-
   // ---- statements -----------------------------------------------------------------------------------------
 
   void RefuseSelectExtensions(std::size_t begin, std::size_t end, bool allowTop) const {
@@ -782,7 +835,7 @@ class Translator {
     s.kind = StatementKind::Sql;
     s.returnsRows = true;
     s.sql = std::move(sql);
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -843,7 +896,7 @@ class Translator {
     }
     if (clauseAt < end) sql += " " + Translate(clauseAt, end);
     s.sql = std::move(sql);
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -861,6 +914,7 @@ class Translator {
     InsertTarget insert;
     insert.table = target.name;
     insert.head = "INSERT INTO " + QuotedTarget(target);
+    std::string source;
     if (At(i).IsWord("WITH") && At(i + 1).IsPunct('(')) i = MatchParen(i + 1, end) + 1;
     if (At(i).IsPunct('(')) {
       const std::size_t close = MatchParen(i, end);
@@ -877,14 +931,14 @@ class Translator {
     if (At(i).IsWord("EXEC") || At(i).IsWord("EXECUTE")) throw Unsupported("INSERT ... EXECUTE", t_[i].line);
     if (At(i).IsWord("DEFAULT") && At(i + 1).IsWord("VALUES")) {
       insert.defaultValues = true;
-      insert.source = "DEFAULT VALUES";
+      source = "DEFAULT VALUES";
       if (i + 2 != end) throw SyntaxError(Emit(At(i + 2)), LineAt(i + 2));
     } else if (At(i).IsWord("VALUES")) {
       insert.valuesSource = true;
-      insert.source = Translate(i, end);
+      source = Translate(i, end);
     } else if (At(i).IsWord("SELECT") || At(i).IsPunct('(')) {
       RefuseSelectExtensions(i + 1, end, false);
-      insert.source = Translate(i, end);
+      source = Translate(i, end);
     } else {
       throw SyntaxError(i < end ? Emit(t_[i]) : std::string("the end of the statement"), LineAt(i));
     }
@@ -897,10 +951,12 @@ class Translator {
       }
       columnList += ")";
     }
-    s.sql = insert.head + (columnList.empty() ? "" : " " + columnList) + " " + insert.source;
+    s.sql = insert.head + (columnList.empty() ? "" : " " + columnList) + " " + source;
+    // The source is the end of the statement's text; a copy script holds thousands of them.
+    insert.sourceOffset = s.sql.size() - source.size();
     s.table = insert.table;
     s.insert = std::move(insert);
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -917,7 +973,7 @@ class Translator {
     const ObjectName target = ParseObjectName(i);
     s.table = target.name;
     s.sql = "UPDATE " + QuotedTarget(target) + " " + Translate(i, end);
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -936,7 +992,7 @@ class Translator {
     if (At(i).IsWord("OUTPUT")) throw Unsupported("OUTPUT", t_[i].line);
     s.table = target.name;
     s.sql = "DELETE FROM " + QuotedTarget(target) + (i < end ? " " + Translate(i, end) : std::string());
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -1046,7 +1102,7 @@ class Translator {
           if (depth == 0 && t_[j].IsPunct(',')) break;
         }
         declaration.initializer = "SELECT " + Translate(i + 1, j);
-        AddSyntaxCheck(declaration.initializer, var.line);
+        declaration.line = var.line;
         i = j;
       }
       if (declared_.count(declaration.name) != 0) {
@@ -1057,6 +1113,7 @@ class Translator {
                         var.line};
       }
       declared_.insert(declaration.name);
+      newlyDeclared_.push_back(declaration.name);
       s.declarations.push_back(std::move(declaration));
       if (At(i).IsPunct(',')) {
         ++i;
@@ -1082,7 +1139,8 @@ class Translator {
       s.kind = StatementKind::Assign;
       s.targets.push_back(ToUpperAscii(option.text));
       s.sql = "SELECT " + Translate(begin + 3, end);
-      AddSyntaxCheck(s.sql, s.line);
+      s.syntaxChecked = true;
+      s.syntaxChecked = true;
       return s;
     }
     auto words = [&](std::size_t from) {
@@ -1135,7 +1193,7 @@ class Translator {
                         LineAt(conditionEnd));
     }
     s.sql = "SELECT CASE WHEN (" + Translate(begin + 1, conditionEnd) + ") THEN 1 ELSE 0 END";
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     pos = conditionEnd;
     s.children.push_back(ParseStatement(pos, limit));
     std::size_t next = pos;
@@ -1213,7 +1271,6 @@ class Translator {
         s.checkIdentMode = CheckIdentMode::Reseed;
         if (args.size() >= 3) {
           s.argument = "SELECT " + Translate(args[2].first, args[2].second);
-          AddSyntaxCheck(s.argument, s.line);
         }
       } else if (mode.IsWord("NORESEED")) {
         s.checkIdentMode = CheckIdentMode::NoReseed;
@@ -1282,7 +1339,7 @@ class Translator {
     s.sql = std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
             (target.temporary ? "temp." : "") + QuoteName(target.name + "." + indexName) + " ON " +
             QuoteName(target.name) + "(" + columns + ")";
-    AddSyntaxCheck(s.sql, s.line);
+    s.syntaxChecked = true;
     return s;
   }
 
@@ -1628,7 +1685,6 @@ class Translator {
     }
     sql += ")";
     def->sql.push_back(sql);
-    AddSyntaxCheck(sql, s.line);
     if (!def->identityColumn.empty() && !rowidIdentity) {
       def->sql.push_back("CREATE INDEX " + std::string(def->temporary ? "temp." : "") +
                          QuoteName(def->table + ".cw_identity") + " ON " + QuoteName(def->table) + "(" +
@@ -1677,16 +1733,40 @@ class Translator {
   }
 
   std::vector<Token> t_;
+  BatchTokenizer* tokenizer_ = nullptr;
+  std::size_t tokensAtOnce_ = 0;
   static constexpr int kMaxNestingDepth = 128;
   int nestingDepth_ = 0;
   std::set<std::string> declared_;
-  std::vector<std::pair<std::string, std::int32_t>> syntaxChecks_;
+  // The names declared, in order, so that a statement translated again can take its declarations back.
+  std::vector<std::string> newlyDeclared_;
 };
 
 }  // namespace
 
-Plan TranslateBatch(std::string_view batch) {
-  return Translator(TokenizeBatch(batch)).Run();
+namespace {
+
+void ForEachSyntaxCheckIn(const Statement& s,
+                          const std::function<void(const std::string&, std::int32_t)>& check) {
+  if (s.syntaxChecked) check(s.sql, s.line);
+  for (const VariableDeclaration& declaration : s.declarations) {
+    if (!declaration.initializer.empty()) check(declaration.initializer, declaration.line);
+  }
+  if (!s.argument.empty()) check(s.argument, s.line);
+  if (s.create && !s.create->sql.empty()) check(s.create->sql.front(), s.line);
+  for (const Statement& child : s.children) ForEachSyntaxCheckIn(child, check);
+}
+
+}  // namespace
+
+void ForEachSyntaxCheck(const Plan& plan,
+                        const std::function<void(const std::string&, std::int32_t)>& check) {
+  for (const Statement& s : plan.statements) ForEachSyntaxCheckIn(s, check);
+}
+
+Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce) {
+  BatchTokenizer tokenizer(batch);
+  return Translator(tokenizer, tokensAtOnce).Run();
 }
 
 }  // namespace closewright::sqlite

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@ struct VariableDeclaration {
   std::string name;  // upper case, with its @
   TypeInfo type;
   std::string initializer;  // a SELECT that yields the initial value, empty when none
+  std::int32_t line = 0;
 };
 
 struct ColumnDefinition {
@@ -66,8 +68,10 @@ struct InsertTarget {
   std::string table;
   std::vector<std::string> columns;  // as written, without delimiters; empty without a column list
   bool hasColumnList = false;
-  std::string head;    // INSERT INTO "t"
-  std::string source;  // the translated VALUES ..., SELECT ... or DEFAULT VALUES
+  std::string head;  // INSERT INTO "t"
+  /// Where the translated VALUES ..., SELECT ... or DEFAULT VALUES begins in the statement's text, which it
+  /// ends.
+  std::size_t sourceOffset = 0;
   bool defaultValues = false;
   bool valuesSource = false;
 };
@@ -88,6 +92,7 @@ struct Statement {
   StatementKind kind = StatementKind::Sql;
   std::int32_t line = 0;
   std::string sql;                   // translated text (If: the condition as a SELECT yielding 0 or 1)
+  bool syntaxChecked = false;        // sql is a text SQLite parses as written, checked before the batch runs
   bool returnsRows = false;          // a SELECT whose rows go to the client
   bool isUpdate = false;             // an UPDATE (names the statement in error 515)
   std::vector<std::string> targets;  // Assign: the variables, in select-list order
@@ -103,14 +108,21 @@ struct Statement {
 
 struct Plan {
   std::vector<Statement> statements;
-  /// Statement texts SQLite will see as written, with their lines, for checking the syntax before anything
-  /// runs (as SQL Server compiles a whole batch first).
-  std::vector<std::pair<std::string, std::int32_t>> syntaxChecks;
 };
+
+/// The translated VALUES ..., SELECT ... or DEFAULT VALUES of an INSERT statement.
+inline std::string_view InsertSource(const Statement& insert) {
+  return std::string_view(insert.sql).substr(insert.insert ? insert.insert->sourceOffset : insert.sql.size());
+}
+
+/// The texts of a plan that SQLite will see as written, with their lines, in the order of the batch: they
+/// are checked before anything runs, as SQL Server compiles a whole batch first.
+void ForEachSyntaxCheck(const Plan& plan, const std::function<void(const std::string&, std::int32_t)>& check);
 
 /// Reads a T-SQL batch and translates it for SQLite. Throws TsqlError for a construct outside the
 /// supported subset, a syntax error the reader can see, or an undeclared variable; nothing has run then.
-Plan TranslateBatch(std::string_view batch);
+/// The batch is read `tokensAtOnce` tokens at a time; the plan does not depend on it.
+Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce = 4096);
 
 /// The message of an error refusing a construct the embedded provider does not run.
 std::string UnsupportedMessage(std::string_view construct, std::int32_t line);

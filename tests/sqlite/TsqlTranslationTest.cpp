@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "outside/sqlite/TsqlPlan.h"
 
@@ -170,6 +174,78 @@ TEST(TsqlTranslation, UndeclaredVariablesAndBadSyntaxAreRefusedBeforeRunning) {
   EXPECT_EQ(unclosed.nativeError, 105);
   const TsqlError stray = RefusalOf("ELSE SELECT 1");
   EXPECT_EQ(stray.nativeError, 156);
+}
+
+// Everything of a plan the session acts on, written out for comparing two translations.
+void Describe(const Statement& s, std::ostringstream& out) {
+  out << static_cast<int>(s.kind) << '@' << s.line << '[' << s.sql << "] rows=" << s.returnsRows
+      << " update=" << s.isUpdate << " table=" << s.table << " on=" << s.on
+      << " mode=" << static_cast<int>(s.checkIdentMode) << " argument=" << s.argument;
+  for (const std::string& target : s.targets) out << " target=" << target;
+  for (const VariableDeclaration& d : s.declarations) out << " declare=" << d.name << ':' << d.initializer;
+  if (s.insert) {
+    out << " insert=" << s.insert->table << '|' << s.insert->head << '|' << InsertSource(s);
+    for (const std::string& c : s.insert->columns) out << ',' << c;
+  }
+  if (s.create) {
+    for (const std::string& sql : s.create->sql) out << " create=" << sql;
+  }
+  out << " {";
+  for (const Statement& child : s.children) Describe(child, out);
+  out << "}\n";
+}
+
+std::string Translation(const std::string& batch, std::size_t tokensAtOnce) {
+  std::ostringstream out;
+  try {
+    const Plan plan = TranslateBatch(batch, tokensAtOnce);
+    for (const Statement& s : plan.statements) Describe(s, out);
+    ForEachSyntaxCheck(plan, [&](const std::string& sql, std::int32_t line) {
+      out << "check@" << line << ' ' << sql << '\n';
+    });
+  } catch (const TsqlError& error) {
+    out << "error " << error.nativeError << ' ' << error.sqlState << " line " << error.line << ": "
+        << error.message;
+  }
+  return out.str();
+}
+
+// A long batch is read a stretch of tokens at a time; where the stretches end must change nothing, not
+// even which error a faulty batch reports.
+TEST(TsqlTranslation, ReadingAFewTokensAtATimeTranslatesAsTheWholeBatch) {
+  std::vector<std::string> batches = {
+      "DECLARE @a INT, @b VARCHAR(10) = 'x'\r\nSET @a = 1\r\nIF @a = 1\r\n  UPDATE t SET c = @a\r\nELSE\r\n"
+      "BEGIN\r\n  IF EXISTS (SELECT 1 FROM u) DELETE FROM u\r\n  SELECT @b = c FROM t\r\nEND\r\nSELECT @a, "
+      "@b",
+      "SELECT 1\r\nSELECT 'unclosed",
+      "SELECT * FROM nowhere WHERE MERGE\r\nSELECT 'a' /* open comment",
+      "SELECT 1\r\nGO\r\nSELECT 2",
+      "DECLARE @x INT\r\nDECLARE @x INT",
+      "IF 1 = 1 SELECT 1",
+      "BEGIN SELECT 1 END ELSE",
+      "INSERT INTO t (a, b) SELECT a, b FROM u UNION ALL SELECT a, b FROM v\r\nUPDATE t SET a = (SELECT "
+      "MAX(a) "
+      "FROM u) WHERE b IN (1, 2, 3)",
+  };
+  std::string copy = " Delete from OPCostStandardData Where FYearPeriod ='2011.0004'\r\n";
+  for (int i = 0; i < 40; ++i) {
+    const std::string id = std::to_string(1000 + i);
+    copy += " Insert into OPCostStandardData (FID,FBillNo) Select " + id + ",'B-" + id +
+            "' From OPCostStandardData\r\n Where FID = " + std::to_string(i) + "\r\n";
+  }
+  batches.push_back(copy);
+  const std::filesystem::path corpus = CLOSEWRIGHT_SOURCE_DIR "/fuzz/corpus/tsql_batch";
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    batches.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  for (const std::string& batch : batches) {
+    const std::string whole = Translation(batch, std::size_t{1} << 30);
+    for (const std::size_t tokensAtOnce : {1u, 2u, 3u, 7u, 64u}) {
+      EXPECT_EQ(Translation(batch, tokensAtOnce), whole)
+          << tokensAtOnce << " tokens at a time, batch: " << batch.substr(0, 200);
+    }
+  }
 }
 
 }  // namespace
