@@ -311,9 +311,8 @@ int RunParent(const std::string& self, const std::vector<std::int32_t>& sizes, i
     RunChild(self, {"--child", "close", "--db", closed.string()});
     Checkpoint(closed);
     for (const std::string action : {"close", "reopen"}) {
-      // A run at 1,000 tasks takes a tenth of a second and now and then 60 ms more (the disk's flushes on
-      // this machine), so small ledgers get more runs for the best times to mean something; a run at
-      // 100,000 tasks varies by 10-15% with what else the machine does.
+      // A run at 1,000 tasks takes a tenth of a second, in which a few milliseconds of anything else the
+      // machine does show, and a run at 100,000 tasks varies by 10-15% with it; small ledgers get more runs.
       const int runsHere = runs > 0 ? runs : (tasks >= 10000 ? 5 : 15);
       Measurement m = Measure(self, action, action == "close" ? ledger : closed, work, tasks, runsHere);
       m.ledgerRows = ledgerRows;

@@ -122,7 +122,7 @@ void ForEachSyntaxCheck(const Plan& plan, const std::function<void(const std::st
 /// Reads a T-SQL batch and translates it for SQLite. Throws TsqlError for a construct outside the
 /// supported subset, a syntax error the reader can see, or an undeclared variable; nothing has run then.
 /// The batch is read `tokensAtOnce` tokens at a time; the plan does not depend on it.
-Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce = 4096);
+Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce = 1024);
 
 /// The message of an error refusing a construct the embedded provider does not run.
 std::string UnsupportedMessage(std::string_view construct, std::int32_t line);
