@@ -47,20 +47,7 @@ class ReplayHost final : public sqlite::FunctionHost {
   }
 
   std::optional<std::int64_t> ObjectId(std::string_view name) noexcept override {
-    try {
-      const auto [text, tempdb] = sqlite::SplitObjectIdName(name);
-      StatementHandle find =
-          PrepareOrNull(db_, std::string("SELECT rootpage FROM ") + (tempdb ? "temp" : "main") +
-                                 ".sqlite_master WHERE type IN ('table','view') AND name = ?1 "
-                                 "COLLATE NOCASE");
-      if (!find) return std::nullopt;
-      sqlite3_bind_text(find.get(), 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      if (sqlite3_step(find.get()) != SQLITE_ROW) return std::nullopt;
-      const std::int64_t page = sqlite3_column_int64(find.get(), 0);
-      return (page > 0 ? page : 1) + (tempdb ? 1'000'000'000 : 0);
-    } catch (...) {
-      return std::nullopt;
-    }
+    return sqlite::ObjectIdOf(db_, name);
   }
 
   std::optional<std::int64_t> NextIdentity(std::string_view tableKey) noexcept override {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <memory>
 
 #include "outside/Text.h"
 
@@ -830,20 +831,36 @@ int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
   return rc;
 }
 
-ObjectIdName SplitObjectIdName(std::string_view argument) {
-  ObjectIdName result{std::string(TrimWhitespace(argument)), false};
-  std::string& text = result.name;
-  if (StartsWithIgnoringCase(text, "tempdb..")) {
-    result.tempdb = true;
-    text = text.substr(8);
-  } else if (StartsWithIgnoringCase(text, "tempdb.dbo.")) {
-    result.tempdb = true;
-    text = text.substr(11);
-  } else if (StartsWithIgnoringCase(text, "dbo.")) {
-    text = text.substr(4);
+std::optional<std::int64_t> ObjectIdOf(sqlite3* db, std::string_view argument) noexcept {
+  try {
+    std::string name(TrimWhitespace(argument));
+    bool tempdb = false;
+    if (StartsWithIgnoringCase(name, "tempdb..")) {
+      tempdb = true;
+      name = name.substr(8);
+    } else if (StartsWithIgnoringCase(name, "tempdb.dbo.")) {
+      tempdb = true;
+      name = name.substr(11);
+    } else if (StartsWithIgnoringCase(name, "dbo.")) {
+      name = name.substr(4);
+    }
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if ((!name.empty() && name[0] == '#') != tempdb) return std::nullopt;
+    const std::string sql = std::string("SELECT rootpage FROM ") + (tempdb ? "temp" : "main") +
+                            ".sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      return std::nullopt;
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> find(raw, sqlite3_finalize);
+    sqlite3_bind_text(find.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(find.get()) != SQLITE_ROW) return std::nullopt;
+    const std::int64_t page = sqlite3_column_int64(find.get(), 0);
+    return (page > 0 ? page : 1) + (tempdb ? 1'000'000'000 : 0);
+  } catch (...) {
+    return std::nullopt;
   }
-  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
-  return result;
 }
 
 }  // namespace closewright::sqlite

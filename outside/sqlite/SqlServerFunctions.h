@@ -37,13 +37,10 @@ std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOf
 /// yyyy-mm-dd hh:mm:ss.fff
 std::string FormatDateTime(std::int64_t millisecondsSinceBase);
 
-/// The table an OBJECT_ID argument names: "tempdb..", "tempdb.dbo." and "dbo." prefixes and one pair of
-/// brackets taken off; `tempdb` tells whether it was looked up in tempdb.
-struct ObjectIdName {
-  std::string name;
-  bool tempdb = false;
-};
-ObjectIdName SplitObjectIdName(std::string_view argument);
+/// OBJECT_ID of a table or view in the database `db`: the argument may carry a "tempdb..", "tempdb.dbo." or
+/// "dbo." prefix and one pair of brackets, and a temporary table (#name) is found only through tempdb, as on
+/// the server. The id is the table's root page, temporary tables' offset by 1,000,000,000.
+std::optional<std::int64_t> ObjectIdOf(sqlite3* db, std::string_view argument) noexcept;
 
 /// SQL Server's comparison of two texts under a case-insensitive collation: case folded, the shorter
 /// text padded with blanks.

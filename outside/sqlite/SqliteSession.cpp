@@ -33,7 +33,6 @@ using sqlite::ParseDateTimeText;
 using sqlite::Plan;
 using sqlite::QuoteName;
 using sqlite::QuoteText;
-using sqlite::SplitObjectIdName;
 using sqlite::Statement;
 using sqlite::StatementKind;
 using sqlite::TypeFromDeclaration;
@@ -301,22 +300,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   }
 
   std::optional<std::int64_t> ObjectId(std::string_view name) noexcept override {
-    try {
-      const auto [text, tempdb] = SplitObjectIdName(name);
-      // A temporary table is found only through tempdb, as on the server.
-      if (IsTemporaryName(text) != tempdb) return std::nullopt;
-      const std::string schema = tempdb ? "temp" : "main";
-      StatementHandle statement =
-          PrepareInternal("SELECT rootpage FROM " + schema +
-                          ".sqlite_master WHERE type IN ('table','view') AND name = ?1 "
-                          "COLLATE NOCASE");
-      sqlite3_bind_text(statement.get(), 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-      if (sqlite3_step(statement.get()) != SQLITE_ROW) return std::nullopt;
-      const std::int64_t page = sqlite3_column_int64(statement.get(), 0);
-      return (page > 0 ? page : 1) + (tempdb ? 1'000'000'000 : 0);
-    } catch (...) {
-      return std::nullopt;
-    }
+    return sqlite::ObjectIdOf(db_.get(), name);
   }
 
   std::optional<std::int64_t> NextIdentity(std::string_view tableKey) noexcept override {

@@ -17,6 +17,17 @@ bool IsNamePart(unsigned char c) {
   return std::isalnum(c) != 0 || c == '_' || c == '$' || c >= 0x80;
 }
 
+// The value between two quote characters, a quote inside it doubled.
+std::string Quoted(std::string_view value, char quote) {
+  std::string quoted(1, quote);
+  for (char c : value) {
+    if (c == quote) quoted += quote;
+    quoted += c;
+  }
+  quoted += quote;
+  return quoted;
+}
+
 TsqlError LexError(std::int32_t native, std::string message, std::int32_t line) {
   return TsqlError{native, "42000", std::move(message), line};
 }
@@ -28,29 +39,14 @@ bool Token::IsWord(std::string_view upperWord) const {
 }
 
 std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
+  return Quoted(name, '"');
 }
 
 std::string QuoteText(std::string_view value) {
-  std::string quoted = "'";
-  for (char c : value) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
-  }
-  quoted += '\'';
-  return quoted;
+  return Quoted(value, '\'');
 }
 
 std::string SyntaxShape(std::string_view text) {
-  auto isNameCharacter = [](unsigned char c) {
-    return std::isalnum(c) != 0 || c == '_' || c == '$' || c >= 0x80;
-  };
   std::string shape;
   shape.reserve(text.size());
   std::size_t i = 0;
@@ -103,7 +99,7 @@ std::string SyntaxShape(std::string_view text) {
         }
         ++j;
       }
-      if (closed && !isNameCharacter(before)) {
+      if (closed && !IsNamePart(before)) {
         shape.append("''");
       } else {
         shape.append(text.substr(i, j - i));
@@ -111,10 +107,10 @@ std::string SyntaxShape(std::string_view text) {
       i = j;
       continue;
     }
-    if (std::isdigit(c) != 0 && !isNameCharacter(before) && before != '.' && before != '?' && before != '@' &&
+    if (std::isdigit(c) != 0 && !IsNamePart(before) && before != '.' && before != '?' && before != '@' &&
         before != ':' && before != '#') {
       std::size_t j = i;
-      while (j < n && isNameCharacter(static_cast<unsigned char>(text[j]))) ++j;
+      while (j < n && IsNamePart(static_cast<unsigned char>(text[j]))) ++j;
       const std::string_view number = text.substr(i, j - i);
       const bool plainDigits = std::all_of(number.begin(), number.end(), [](char d) {
         return std::isdigit(static_cast<unsigned char>(d)) != 0;
@@ -127,9 +123,9 @@ std::string SyntaxShape(std::string_view text) {
       i = j;
       continue;
     }
-    if (isNameCharacter(c)) {
+    if (IsNamePart(c)) {
       std::size_t j = i;
-      while (j < n && isNameCharacter(static_cast<unsigned char>(text[j]))) ++j;
+      while (j < n && IsNamePart(static_cast<unsigned char>(text[j]))) ++j;
       shape.append(text.substr(i, j - i));
       i = j;
       continue;

@@ -23,15 +23,7 @@ std::int32_t Number(DatabaseSession& session, const std::string& text) {
   return result.rows.at(0).at(0).ToLong();
 }
 
-ComError FailureOf(DatabaseSession& session, const std::string& batch) {
-  try {
-    session.Execute(batch);
-  } catch (const ComError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "ran without error: " << batch;
-  return ComError(0, "", "");
-}
+using testing::FailureOf;
 
 class SqliteIdentity : public ::testing::Test {
  protected:

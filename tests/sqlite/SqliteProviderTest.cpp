@@ -24,15 +24,7 @@ Variant Scalar(DatabaseSession& session, const std::string& text) {
   return result.rows[0][0];
 }
 
-ComError FailureOf(DatabaseSession& session, const std::string& batch) {
-  try {
-    session.Execute(batch);
-  } catch (const ComError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "ran without error: " << batch;
-  return ComError(0, "", "");
-}
+using testing::FailureOf;
 
 const char* const kLedger =
     "CREATE TABLE ICMO (FInterID INT NOT NULL PRIMARY KEY, FStatus SMALLINT NOT NULL DEFAULT(0), "

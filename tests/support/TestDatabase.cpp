@@ -17,6 +17,16 @@ ComError CaughtError(const std::function<void()>& action) {
   return ComError(0, "", "");
 }
 
+ComError FailureOf(DatabaseSession& session, const std::string& batch) {
+  try {
+    session.Execute(batch);
+  } catch (const ComError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "ran without error: " << batch;
+  return ComError(0, "", "");
+}
+
 std::int32_t ErrorNumberOf(const std::function<void()>& action) {
   try {
     action();

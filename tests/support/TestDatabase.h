@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "outside/ComError.h"
+#include "outside/Database.h"
 #include "outside/Diagnostics.h"
 
 namespace closewright::testing {
 
 /// The error an action raised; a test failure (and an empty error) when it raised none.
 ComError CaughtError(const std::function<void()>& action);
+/// The error a batch raised; a test failure (and an empty error) when it ran without one.
+ComError FailureOf(DatabaseSession& session, const std::string& batch);
 /// The Number of the error an action raised; 0 when it raised none.
 std::int32_t ErrorNumberOf(const std::function<void()>& action);
 
