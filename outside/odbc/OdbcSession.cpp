@@ -226,6 +226,24 @@ std::vector<SQLWCHAR> WideText(std::string_view utf8, const std::string& source,
   return wide;
 }
 
+// With autocommit off SQL Server's ODBC drivers run the session with implicit transactions: the server opens
+// a transaction at the first statement that needs one and opens a fresh one after the server itself rolled
+// the last one back ("SET IMPLICIT_TRANSACTIONS", learn.microsoft.com). @@TRANCOUNT alone cannot tell the
+// fresh one from the one the session began. A temporary table created as the transaction's first statement
+// can: the server drops it again when it rolls that transaction back, DDL being part of the transaction.
+constexpr std::string_view kSqlServerBeginMarker = "CREATE TABLE #Closewright_Transaction (FBegun INT)";
+constexpr std::string_view kSqlServerDropMarker = "DROP TABLE #Closewright_Transaction";
+// XACT_STATE() is 1 while the transaction can commit, -1 once it is doomed ("XACT_STATE (Transact-SQL)").
+constexpr std::string_view kSqlServerTransactionProbe =
+    "SELECT CASE WHEN @@TRANCOUNT > 0 AND XACT_STATE() = 1 AND "
+    "OBJECT_ID('tempdb..#Closewright_Transaction') IS NOT NULL THEN 1 ELSE 0 END AS FTransactionOpen";
+// PostgreSQL refuses every statement of a transaction after its first error with SQLSTATE 25P02 ("in
+// failed SQL transaction") and answers a COMMIT of it by rolling back. Its ODBC driver may instead roll the
+// transaction back itself and open a fresh one at the next statement (psqlODBC's "Level of rollback on
+// errors", Protocol=7.4-1), so the transaction's own id is kept to tell the two apart.
+constexpr std::string_view kPostgresTransactionId = "SELECT txid_current() AS FTransactionId";
+constexpr std::string_view kPostgresFailedTransaction = "25P02";
+
 SQLPOINTER AttributeValue(SQLULEN value) {
   return reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(value));
 }
@@ -341,6 +359,12 @@ class OdbcSession final : public DatabaseSession {
   void NoteConnectionLoss(const std::vector<DiagnosticRecord>& records) noexcept;
   void ApplyIsolationLevel(const std::string& level);
   void SetAutocommit(bool on);
+  void VerifyBeforeCommit();
+  // Whether the server still runs the transaction this session began; nullopt when the DBMS gives no way
+  // to tell (its errors never end a transaction by themselves).
+  std::optional<bool> ServerTransactionIsOpen();
+  void NoteWhetherTheServerEndedTheTransaction(const ComError& failure) noexcept;
+  ComError EndedByServerError(bool atCommit, const std::string& failingText) const;
 
   EnvironmentHandle environment_;
   ConnectedLink link_;
@@ -349,8 +373,13 @@ class OdbcSession final : public DatabaseSession {
   // process locale, and UTF-8 goes through the narrow entry points as it is.
   bool wideText_ = true;
   bool isSqlServer_ = false;
+  bool isPostgres_ = false;
   bool inTransaction_ = false;
   bool connectionLost_ = false;
+  // Set when the server was found to have ended the transaction: the error after which it was found.
+  std::optional<std::string> endedAfter_;
+  std::string transactionId_;  // PostgreSQL's id of the transaction this session began
+  bool probing_ = false;
 };
 
 OdbcSession::OdbcSession(const std::string& connectString) {
@@ -389,10 +418,15 @@ OdbcSession::OdbcSession(const std::string& connectString) {
   }
   const std::string dbmsName = InfoText(link_.Get(), SQL_DBMS_NAME, wideText_).value_or("");
   isSqlServer_ = dbmsName.find("SQL Server") != std::string::npos;
+  isPostgres_ = dbmsName.find("PostgreSQL") != std::string::npos;
   if (isSqlServer_) {
-    // A failing statement then ends its batch and rolls the transaction back on the server, as a failing
-    // statement ends the batch on the embedded provider; without it SQL Server runs on after most errors.
-    constexpr std::string_view kXactAbort = "SET XACT_ABORT ON";
+    // The server's default, which the close's statements were written for: a statement error ends that
+    // statement (some errors its batch) and leaves the transaction open, so an error the component passes
+    // over by design costs nothing else, and every error it raises rolls the whole call back through the
+    // transaction layer. ON would make such a passed-over error roll the whole close back on the server
+    // ("SET XACT_ABORT (Transact-SQL)", learn.microsoft.com). It is sent rather than assumed because a
+    // server's "user options" can change the default.
+    constexpr std::string_view kXactAbort = "SET XACT_ABORT OFF";
     TraceSql(0, "Session.Open", kXactAbort);
     Run(kXactAbort, nullptr);
   }
@@ -439,6 +473,7 @@ ResultTable OdbcSession::Query(std::string_view text) {
 
 void OdbcSession::Run(std::string_view text, ResultTable* table) {
   const std::string failingText(text);
+  if (endedAfter_) throw EndedByServerError(false, failingText);
   std::vector<SQLWCHAR> wide = WideText(text, providerName_, error_number::kCommandFailed, failingText);
   std::string narrow(text);
   StatementHandle statement;
@@ -494,7 +529,54 @@ void OdbcSession::Run(std::string_view text, ResultTable* table) {
     rc = SQLMoreResults(statement.Get());
     if (rc == SQL_NO_DATA) break;
   }
-  if (failure) throw *failure;
+  if (failure) {
+    NoteWhetherTheServerEndedTheTransaction(*failure);
+    throw *failure;
+  }
+}
+
+std::optional<bool> OdbcSession::ServerTransactionIsOpen() {
+  if (!isSqlServer_ && !isPostgres_) return std::nullopt;
+  const std::string_view probe = isSqlServer_ ? kSqlServerTransactionProbe : kPostgresTransactionId;
+  probing_ = true;
+  struct ProbeEnd {
+    bool& probing;
+    ~ProbeEnd() { probing = false; }
+  } probeEnd{probing_};
+  TraceSql(0, "Session.CheckTransaction", probe);
+  try {
+    ResultTable answer;
+    Run(probe, &answer);
+    if (answer.rows.empty() || answer.rows[0].empty()) return false;
+    if (isSqlServer_) return answer.rows[0][0] == Variant(std::int32_t{1});
+    return answer.rows[0][0].ToString() == transactionId_;
+  } catch (const ComError& error) {
+    if (isPostgres_ && error.SqlState() == kPostgresFailedTransaction) return false;
+    throw;
+  }
+}
+
+// An error the component passes over by design (the identity realignment's, a failed lookup's) must not
+// leave the run going on in a transaction the server has already rolled back, with a commit at the end that
+// would make only the later statements durable. So after any failure inside a transaction the server is
+// asked whether the transaction is still there; once it is not, nothing more is sent and the commit fails.
+void OdbcSession::NoteWhetherTheServerEndedTheTransaction(const ComError& failure) noexcept {
+  if (!inTransaction_ || probing_ || connectionLost_ || endedAfter_) return;
+  try {
+    if (ServerTransactionIsOpen() == false) endedAfter_ = failure.ToLine();
+  } catch (...) {
+    // The failure being raised is what the caller must see; a probe that fails says nothing either way.
+  }
+}
+
+ComError OdbcSession::EndedByServerError(bool atCommit, const std::string& failingText) const {
+  const std::string what = atCommit
+                               ? "so nothing was committed"
+                               : "so this text was not sent and nothing of the transaction will be committed";
+  return ComError::Database(error_number::kTransactionAborted, providerName_,
+                            "The server rolled the transaction back after an earlier error, " + what +
+                                ". The error: " + endedAfter_.value_or("none reported"),
+                            "40000", 0, failingText);
 }
 
 ResultTable OdbcSession::FetchResultSet(SQLHSTMT statement, std::string_view text) {
@@ -657,6 +739,18 @@ void OdbcSession::BeginTransaction() {
   // SQLEndTran; between transactions the session runs in autocommit so that nothing is left pending.
   SetAutocommit(false);
   inTransaction_ = true;
+  endedAfter_.reset();
+  if (!isSqlServer_ && !isPostgres_) return;
+  const std::string_view begin = isSqlServer_ ? kSqlServerBeginMarker : kPostgresTransactionId;
+  TraceSql(0, "Session.BeginTransaction", begin);
+  try {
+    ResultTable answer;
+    Run(begin, isPostgres_ ? &answer : nullptr);
+    if (isPostgres_) transactionId_ = answer.rows.at(0).at(0).ToString();
+  } catch (const std::exception&) {
+    Rollback();
+    throw;
+  }
 }
 
 void OdbcSession::Commit() {
@@ -664,6 +758,7 @@ void OdbcSession::Commit() {
     throw ComError::Database(error_number::kCommandFailed, providerName_,
                              "No transaction is open on this session", "25000", 0, {});
   }
+  VerifyBeforeCommit();
   inTransaction_ = false;
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, link_.Get(), SQL_COMMIT);
   if (SQL_SUCCEEDED(rc)) {
@@ -702,9 +797,45 @@ void OdbcSession::Commit() {
       cause.SqlState(), cause.NativeError(), "COMMIT");
 }
 
+// The commit goes ahead only while the server still runs the transaction this session began; a transaction
+// the server rolled back (or a fresh one it opened since) is rolled back here and the commit fails.
+void OdbcSession::VerifyBeforeCommit() {
+  std::optional<bool> open;
+  if (!endedAfter_) {
+    try {
+      open = ServerTransactionIsOpen();
+      if (open == true && isSqlServer_) {
+        TraceSql(0, "Session.Commit", kSqlServerDropMarker);
+        Run(kSqlServerDropMarker, nullptr);
+      }
+    } catch (const ComError& error) {
+      // No COMMIT is sent after a check that did not answer; the rollback (or, on a lost connection, the
+      // server ending the session) undoes the transaction.
+      Rollback();
+      throw ComError::Database(error_number::kTransactionAborted, providerName_,
+                               "The check before the commit failed, so the transaction was rolled back and "
+                               "nothing was committed: " +
+                                   error.Description(),
+                               error.SqlState(), error.NativeError(), "COMMIT");
+    }
+  }
+  if (!endedAfter_ && open != false) return;
+  const ComError error =
+      endedAfter_
+          ? EndedByServerError(true, "COMMIT")
+          : ComError::Database(error_number::kTransactionAborted, providerName_,
+                               "The transaction this session began is no longer open on the server: a "
+                               "statement ended it or the server rolled it back. Whatever ran after it "
+                               "has been rolled back; nothing was committed by this commit.",
+                               "40000", 0, "COMMIT");
+  Rollback();
+  throw error;
+}
+
 void OdbcSession::Rollback() noexcept {
   if (!inTransaction_) return;
   inTransaction_ = false;
+  endedAfter_.reset();
   if (connectionLost_) return;
   try {
     if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, link_.Get(), SQL_ROLLBACK))) {

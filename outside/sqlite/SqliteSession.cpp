@@ -198,6 +198,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
                                "HY000", 0, "BEGIN TRANSACTION");
     }
     inTransaction_ = true;
+    endedAfter_.reset();
     changesAtBegin_ = sqlite3_total_changes64(db_.get());
     ResetTransactionCaches();
   }
@@ -208,13 +209,15 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
                                "No transaction is open on this session.", "25000", 0, "COMMIT");
     }
     if (sqlite3_get_autocommit(db_.get()) != 0) {
+      const std::string description =
+          "The transaction was rolled back by the database after an earlier error, so nothing was "
+          "committed. The error: " +
+          endedAfter_.value_or("none reported");
       inTransaction_ = false;
+      endedAfter_.reset();
       ResetTransactionCaches();
-      throw ComError::Database(
-          error_number::kTransactionAborted, ProviderName(),
-          "The transaction was rolled back by the database after an earlier error; nothing was "
-          "committed.",
-          "40000", 0, "COMMIT");
+      throw ComError::Database(error_number::kTransactionAborted, ProviderName(), description, "40000", 0,
+                               "COMMIT");
     }
     try {
       FlushIdentities();
@@ -241,6 +244,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     if (db_ && sqlite3_get_autocommit(db_.get()) == 0)
       sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     inTransaction_ = false;
+    endedAfter_.reset();
     ResetTransactionCaches();
   }
 
@@ -385,8 +389,10 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     if (inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0) {
       throw ToComError(
           ServerError{3998, "40000",
-                      "The transaction was rolled back by the database after an earlier error; open a "
-                      "new one."},
+                      "The transaction was rolled back by the database after an earlier error, so "
+                      "this batch was not run and nothing of the transaction will be committed. "
+                      "The error: " +
+                          endedAfter_.value_or("none reported")},
           0, batch);
     }
     if (!inTransaction_) InvalidateCatalog();
@@ -401,7 +407,31 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
       BatchContext context{batch, result, false};
       for (const Statement& statement : plan->statements) RunTopLevel(statement, context);
     } catch (const StatementFailure& failure) {
-      throw ToComError(failure.error, failure.line, batch);
+      ComError error = ToComError(failure.error, failure.line, batch);
+      // SQLite itself rolls a transaction back after a few errors (a full disk, say): that too ends it.
+      if (inTransaction_ &&
+          (DoomsTheTransaction(failure.error.number) || sqlite3_get_autocommit(db_.get()) != 0))
+        RollBackAfter(error);
+      throw error;
+    }
+  }
+
+  // SQL Server aborts the batch and rolls the open transaction back on a conversion error, whatever
+  // XACT_ABORT says; other run-time errors end their statement or batch and leave the transaction open.
+  static bool DoomsTheTransaction(std::int32_t number) {
+    return number == 241 || number == 242 || number == 245 || number == 8114;
+  }
+
+  // The rest of the transaction is refused, as SQL Server's would be gone, until the owner rolls back; the
+  // error is kept to say after what the transaction ended.
+  void RollBackAfter(const ComError& error) noexcept {
+    if (sqlite3_get_autocommit(db_.get()) == 0)
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    ResetTransactionCaches();
+    InvalidateCatalog();
+    try {
+      endedAfter_ = error.ToLine();
+    } catch (...) {
     }
   }
 
@@ -1386,6 +1416,8 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
   std::string temporaryKey_;
   std::string providerName_ = kSqliteProviderName;
   bool inTransaction_ = false;
+  // The error after which the database rolled the open transaction back.
+  std::optional<std::string> endedAfter_;
   std::int64_t changesAtBegin_ = 0;
   std::optional<std::string> identityInsert_;
   std::string identityInsertName_;

@@ -6,12 +6,14 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "outside/Ado.h"
 #include "outside/ComError.h"
 #include "outside/ObjectContext.h"
 #include "outside/odbc/OdbcProvider.h"
 #include "tests/odbc/OdbcTestSupport.h"
+#include "tools/closewright/CloseLock.h"
 
 namespace closewright {
 namespace {
@@ -89,7 +91,7 @@ TEST_F(OdbcPostgresTest, QuerySkipsRowCountsAndReturnsTheFirstResultSet) {
   EXPECT_TRUE(table.rows[0][3].IsNull());
 }
 
-TEST_F(OdbcPostgresTest, ConnectionLostDuringCommitIsReportedAsOutcomeUnknown) {
+TEST_F(OdbcPostgresTest, ConnectionLostBeforeTheCommitIsReportedAsNotCommitted) {
   auto session = Open();
   auto administrator = Open();
   session->BeginTransaction();
@@ -100,11 +102,79 @@ TEST_F(OdbcPostgresTest, ConnectionLostDuringCommitIsReportedAsOutcomeUnknown) {
     session->Commit();
     ADD_FAILURE() << "a commit on a lost connection reported success";
   } catch (const ComError& error) {
-    EXPECT_EQ(error.Number(), error_number::kOutcomeUnknown);
-    EXPECT_THAT(error.Description(), HasSubstr("unknown"));
+    // The check before the commit meets the lost connection, so no COMMIT was ever sent.
+    EXPECT_EQ(error.Number(), error_number::kTransactionAborted);
+    EXPECT_THAT(error.Description(), HasSubstr("nothing was committed"));
   }
   session->Rollback();  // must stay quiet on the dead connection
   EXPECT_EQ(RowCount(), 0u);
+}
+
+// PostgreSQL aborts a transaction at its first error and answers a later COMMIT by rolling back, which the
+// driver reports as a successful commit; told to (Protocol=7.4-1), the driver rolls back itself and opens a
+// fresh transaction at the next statement, so that a commit would keep only what came after the error. In
+// both cases an error passed over inside the transaction must fail the commit, naming the error; with the
+// driver's default (it undoes the failing statement only) the transaction commits, as on SQL Server.
+TEST_F(OdbcPostgresTest, AnErrorPassedOverThatEndsTheTransactionFailsTheCommitNamingIt) {
+  for (const std::string protocol : {"7.4-0", "7.4-1", "7.4-2"}) {
+    SCOPED_TRACE("Protocol=" + protocol);
+    const std::string connectString = cluster_->ConnectString() + ";Protocol=" + protocol;
+    const auto inCall = [&](const std::string& text, bool passOver) {
+      RunInObjectContext([&] {
+        Connection connection;
+        connection.Open(connectString);
+        try {
+          connection.Execute(text);
+        } catch (const ComError&) {
+          if (!passOver) throw;
+        }
+      });
+    };
+    Open()->Execute("DELETE FROM OPCostBalance");
+    Transaction transaction;
+    inCall("INSERT INTO OPCostBalance VALUES (1)", false);
+    inCall("SELECT CAST('x' AS INT)", true);
+    if (protocol == "7.4-2") {
+      inCall("INSERT INTO OPCostBalance VALUES (2)", false);
+      transaction.Commit();
+      EXPECT_EQ(RowCount(), 2u);
+      continue;
+    }
+    try {
+      inCall("INSERT INTO OPCostBalance VALUES (2)", false);
+      ADD_FAILURE() << "work went on in a transaction the server had ended";
+    } catch (const ComError& error) {
+      EXPECT_EQ(error.Number(), error_number::kTransactionAborted);
+      EXPECT_THAT(error.Description(), HasSubstr("invalid input syntax"));
+      EXPECT_EQ(error.FailingText(), "INSERT INTO OPCostBalance VALUES (2)");
+    }
+    EXPECT_THROW(transaction.Commit(), ComError);
+    EXPECT_EQ(RowCount(), 0u);
+  }
+}
+
+// The close lock belongs to the run's transaction: a second run is told another holds it, and the lock goes
+// with the first run's rollback.
+TEST_F(OdbcPostgresTest, TheCloseLockIsHeldUntilTheTransactionHoldingItEnds) {
+  const auto tryElsewhere = [&] {
+    tool::CloseLockOutcome outcome{};
+    std::thread other([&] {
+      Transaction transaction;
+      Connection connection;
+      connection.Open(cluster_->ConnectString());
+      outcome = tool::TakeCloseLock(connection);
+    });
+    other.join();
+    return outcome;
+  };
+  auto first = std::make_unique<Transaction>();
+  Connection connection;
+  connection.Open(cluster_->ConnectString());
+  EXPECT_EQ(tool::TakeCloseLock(connection), tool::CloseLockOutcome::Taken);
+  EXPECT_EQ(tryElsewhere(), tool::CloseLockOutcome::HeldByAnother);
+  connection.Close();
+  first->Rollback();
+  EXPECT_EQ(tryElsewhere(), tool::CloseLockOutcome::Taken);
 }
 
 }  // namespace

@@ -11,14 +11,18 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "outside/Ado.h"
 #include "outside/ComError.h"
 #include "outside/Database.h"
+#include "outside/ObjectContext.h"
 #include "outside/Text.h"
 #include "outside/Variant.h"
 #include "outside/odbc/OdbcProvider.h"
 #include "tests/odbc/OdbcTestSupport.h"
+#include "tools/closewright/CloseLock.h"
 #include "tools/ledger/LedgerGenerator.h"
 
 namespace closewright {
@@ -147,11 +151,11 @@ class ScratchDatabase {
   std::string connectString_;
 };
 
-TEST_F(OdbcSqlServerTest, SessionRunsWithXactAbortAndReportsServerFacts) {
+TEST_F(OdbcSqlServerTest, SessionRunsWithXactAbortOffAndReportsServerFacts) {
   auto session = OpenServer();
   // 16384 is XACT_ABORT's bit in @@OPTIONS.
   EXPECT_EQ(session->Query("SELECT CAST(@@OPTIONS & 16384 AS int) AS FXactAbort").rows.at(0).at(0),
-            Variant(std::int32_t{16384}));
+            Variant(std::int32_t{0}));
   EXPECT_THAT(session->ProviderProperty("DBMS Name")->ToString(), HasSubstr("SQL Server"));
   EXPECT_EQ(session->ProviderProperty("Multiple Results"), Variant(std::int32_t{1}));
   session->Execute("SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
@@ -216,6 +220,51 @@ TEST_F(OdbcSqlServerTest, CloseAndReopenLeaveTheSameTablesAsTheEmbeddedProvider)
   run("reopen", live.Text());
   run("reopen", embeddedDescription);
   compareEveryTable("the reopen");
+}
+
+// A conversion error rolls the transaction back on the server; the implicit-transaction mode of the driver
+// would open a fresh one at the next statement, and a commit would keep only what came after the error.
+TEST_F(OdbcSqlServerTest, ATransactionTheServerRolledBackIsNeverCommitted) {
+  auto server = OpenServer();
+  ScratchDatabase scratch(*server, description_.connectString);
+  OpenOdbcSession(scratch.ConnectString())->Execute("CREATE TABLE t (FID INT NOT NULL)");
+  auto session = OpenOdbcSession(scratch.ConnectString());
+  session->BeginTransaction();
+  session->Execute("INSERT INTO t VALUES (1)");
+  EXPECT_THROW(session->Execute("SELECT CONVERT(INT, 'x')"), ComError);
+  try {
+    session->Execute("INSERT INTO t VALUES (2)");
+    ADD_FAILURE() << "work went on after the server rolled the transaction back";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Number(), error_number::kTransactionAborted);
+    EXPECT_THAT(error.Description(), HasSubstr("Conversion failed"));
+  }
+  EXPECT_THROW(session->Commit(), ComError);
+  EXPECT_EQ(OpenOdbcSession(scratch.ConnectString())->Query("SELECT FID FROM t").rows.size(), 0u);
+}
+
+// The close lock belongs to the run's transaction, which the session opens itself under implicit
+// transactions: a second run is told another holds it, and the lock goes with the first run's rollback.
+TEST_F(OdbcSqlServerTest, TheCloseLockIsHeldUntilTheTransactionHoldingItEnds) {
+  const auto tryElsewhere = [&] {
+    tool::CloseLockOutcome outcome{};
+    std::thread other([&] {
+      Transaction transaction;
+      Connection connection;
+      connection.Open(description_.connectString);
+      outcome = tool::TakeCloseLock(connection);
+    });
+    other.join();
+    return outcome;
+  };
+  auto first = std::make_unique<Transaction>();
+  Connection connection;
+  connection.Open(description_.connectString);
+  EXPECT_EQ(tool::TakeCloseLock(connection), tool::CloseLockOutcome::Taken);
+  EXPECT_EQ(tryElsewhere(), tool::CloseLockOutcome::HeldByAnother);
+  connection.Close();
+  first->Rollback();
+  EXPECT_EQ(tryElsewhere(), tool::CloseLockOutcome::Taken);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "outside/ObjectContext.h"
 #include "outside/Text.h"
 #include "parse/CParse.h"
+#include "tools/closewright/CloseLock.h"
 #include "tools/closewright/TraceWriter.h"
 
 namespace closewright::tool {
@@ -78,20 +79,12 @@ std::string ConnectStringOf(const std::string& description) {
   return parser.ConStr();
 }
 
-bool IsSqlServer(const std::string& description) {
-  CParse parser;
-  parser.ParseString(description);
-  for (const auto& [key, value] : parser.Pairs()) {
-    if (EqualsIgnoringCase(key, "DBMS Name"))
-      return ToLowerAscii(value).find("sql server") != std::string::npos;
-  }
-  return false;
-}
-
+// Opening the run's transaction meets another close's lock as error 1222 on the embedded provider (its
+// write lock) and as SQLite's own "database is locked" through SQLite's ODBC driver. Nothing else counts: a
+// login refused because an account "is locked out" is an error, not a busy ledger.
 bool IsLockConflict(const ComError& error) {
-  const std::string text = ToLowerAscii(error.Description());
-  return error.NativeError() == 1222 || error.SqlState() == "HYT00" ||
-         text.find("locked") != std::string::npos || text.find("busy") != std::string::npos;
+  return error.NativeError() == 1222 ||
+         ToLowerAscii(error.Description()).find("database is locked") != std::string::npos;
 }
 
 Period CurrentPeriod(Connection& cn) {
@@ -287,23 +280,20 @@ RunReport Run(const RunOptions& options, const std::string& action, const std::v
   std::string failedStep;
   try {
     Transaction transaction;
-    // The first enlisted connection takes the ledger's write lock for the whole run; another close finds it
-    // taken and is refused at once.
+    // The first enlisted connection begins the run's transaction (on the embedded provider: takes the
+    // ledger's write lock, refused at once while another close holds it); the close lock then belongs to
+    // that transaction and goes with it however the run ends.
     Connection cn;
     try {
       cn.Open(connectString);
-      if (IsSqlServer(options.description)) {
-        cn.Execute(
-            "DECLARE @result INT EXEC @result = sp_getapplock @Resource = 'Closewright.Close', @LockMode = "
-            "'Exclusive', @LockOwner = 'Transaction', @LockTimeout = 0 IF @result < 0 RAISERROR('The ledger "
-            "is "
-            "locked by another close or reopen.', 16, 1)");
-      }
     } catch (const ComError& error) {
       if (IsLockConflict(error)) {
         throw Refused("another close or reopen is running on this ledger (" + error.Description() + ")");
       }
       throw;
+    }
+    if (TakeCloseLock(cn) == CloseLockOutcome::HeldByAnother) {
+      throw Refused("another close or reopen is running on this ledger: its close lock is held");
     }
     const Period current = CurrentPeriod(cn);
     report.next = check(current);
@@ -372,6 +362,10 @@ Period PrecedingPeriod(Period period) {
 
 std::string ToText(Period period) {
   return std::to_string(period.year) + "/" + std::to_string(period.period);
+}
+
+Period ModuleCurrentPeriod(Connection& cn) {
+  return CurrentPeriod(cn);
 }
 
 RunReport RunClose(const RunOptions& options) {

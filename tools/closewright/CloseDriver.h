@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace closewright {
+class Connection;
+}
+
 namespace closewright::tool {
 
 struct Period {
@@ -19,6 +23,10 @@ struct Period {
 Period FollowingPeriod(Period period);
 Period PrecedingPeriod(Period period);
 std::string ToText(Period period);
+
+/// The module's current period, as t_SystemProfile holds it (FCategory 'OPCost', FKey 'CurrentYear' and
+/// 'CurrentPeriod'); Refused when the ledger has none, ComError when the query fails.
+Period ModuleCurrentPeriod(Connection& cn);
 
 /// Rows of one table in the closed and the next period, before and after the run.
 struct TableChange {
