@@ -1,9 +1,12 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "close/CCloseData.h"
+#include "close/OpCostHistoryGuard.h"
 #include "close/SqlText.h"
+#include "outside/ComError.h"
 #include "outside/Dictionary.h"
 #include "outside/ObjectContext.h"
 
@@ -191,6 +194,14 @@ void CCloseData::EndOpCostHistoryData(const std::string& sDsn, std::int32_t lYea
     RunGuardedFrame(
         sDsn,
         [&](Connection& cn) {
+          // The batches empty whole tables: rows of periods the call does not move would be gone for good,
+          // so finding any stops the call before its first batch.
+          const std::vector<RowsOutsidePeriod> lost = FindRowsOutsidePeriod(cn, lYear, lPeriod, bEnd);
+          if (!lost.empty()) {
+            throw ComError(error_number::kRowsOutsidePeriod, "CCloseData.EndOpCostHistoryData",
+                           DescribeRowsOutsidePeriod(lost, lYear, lPeriod, bEnd));
+          }
+
           const std::string key = FormatYearPeriod(lYear, lPeriod);
           StringBuilder script;
           script.Append(kOpeningLines);

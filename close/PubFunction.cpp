@@ -12,6 +12,12 @@ namespace {
 
 constexpr double kLastRepresentableDay = 2958465.0;  // 9999-12-31
 
+// The day a date's text names, as a day number: its time of day dropped after rounding to the second.
+double DayShown(DateValue date) {
+  const CalendarParts parts = SplitDate(date);
+  return MakeDate(parts.year, parts.month, parts.day).days;
+}
+
 // The lookup itself; returns the error that ended it, if any. Outputs are stored as soon as each is known.
 std::optional<ComError> LookUpPeriodBounds(const std::string& description, std::int32_t year,
                                            std::int32_t period, DateValue& periodStart,
@@ -23,10 +29,17 @@ std::optional<ComError> LookUpPeriodBounds(const std::string& description, std::
     calendar->InvokeByName("GetPeriodStartEnd", arguments);
     periodStart = arguments[3].ToDate();
     const DateValue lastDay = arguments[4].ToDate();
-    if (lastDay.days + 1.0 > kLastRepresentableDay + 1.0)
-      throw ComError::Runtime(error_number::kInvalidProcedureCall);
     // Adding a day moves the day part; the time of day stays as it was.
-    dayAfterPeriodEnd = DateValue{lastDay.days + 1.0};
+    const DateValue dayAfter{lastDay.days + 1.0};
+    // The steps write the day after into their texts; past the last representable day it would name a
+    // year the server cannot read. Only its day counts, taken as the text will show it: a last day of
+    // 9999-12-30 at any time of day still has a day after it.
+    if (DayShown(dayAfter) > kLastRepresentableDay) {
+      throw ComError(error_number::kInvalidProcedureCall, "PubFunction.GetPeriodBounds",
+                     "the period ends on " + FormatDateIso(lastDay) +
+                         ", and the day after it lies beyond 9999-12-31, the last day a date can hold");
+    }
+    dayAfterPeriodEnd = dayAfter;
     return std::nullopt;
   } catch (const ComError& error) {
     return error;

@@ -4,6 +4,7 @@
 #include "close/CCloseData.h"
 #include "close/PubFunction.h"
 #include "close/SqlText.h"
+#include "outside/ComError.h"
 #include "outside/ObjectContext.h"
 #include "outside/Variant.h"
 
@@ -92,6 +93,15 @@ constexpr std::string_view kDropFinishedTasks =
 void CCloseData::SetBegBal(const std::string& sDsn, std::int32_t lYear, std::int32_t lPeriod,
                            std::int32_t lNextYear, std::int32_t lNextPeriod) {
   RunInObjectContext([&] {
+    // The next period's opening rows are deleted and then copied from the closed period's ending rows: into
+    // the closed period itself, that would replace its own opening balances with its ending ones.
+    if (lNextYear == lYear && lNextPeriod == lPeriod) {
+      throw ComError(error_number::kNextPeriodIsClosedPeriod, "CCloseData.SetBegBal",
+                     "The next period " + FormatYearPeriod(lNextYear, lNextPeriod) +
+                         " is the closed period itself: carrying its balances forward would overwrite its "
+                         "opening balances with its ending ones.");
+    }
+
     RunPlainFrame(sDsn, [&](Connection& cn) {
       const std::string yearPeriod = FormatYearPeriod(lYear, lPeriod);
 

@@ -21,6 +21,7 @@ inline constexpr std::int32_t kKeyAlreadyAssociated = 457;
 inline constexpr std::int32_t kInitDataEnvFailed = -2147205052;         // 0x80044044
 inline constexpr std::int32_t kPeriodDatesUnavailable = -2147205051;    // 0x80044045
 inline constexpr std::int32_t kNextPeriodIsClosedPeriod = -2147205050;  // 0x80044046
+inline constexpr std::int32_t kRowsOutsidePeriod = -2147205049;         // 0x80044047
 inline constexpr std::int32_t kCommandFailed = -2147217900;  // 0x80040E14, as ADO reports a failing command
 inline constexpr std::int32_t kOpenFailed = -2147467259;     // 0x80004005, as ADO reports a failed open
 inline constexpr std::int32_t kItemNotFound = -2146825023;   // 0x800A0CC1, ADO's "item cannot be found"
@@ -28,9 +29,10 @@ inline constexpr std::int32_t kOperationNotAllowed =
     -2146824584;  // 0x800A0E78, ADO: operation on a closed object
 inline constexpr std::int32_t kInvalidArgument = -2147024809;  // 0x80070057, E_INVALIDARG
 inline constexpr std::int32_t kTransactionAborted =
-    -2147164158;  // 0x8004D002, XACT_E_ABORTED-like: the commit rolled back
+    -2147164158;  // 0x8004E002, as COM+'s CONTEXT_E_ABORTED: the transaction rolled back
 inline constexpr std::int32_t kOutcomeUnknown =
-    -2147164157;  // 0x8004D003: the commit's outcome could not be learnt
+    -2147164157;  // 0x8004E003: the commit's outcome could not be learnt (never inside COM+,
+                  // where the number is CONTEXT_E_ABORTING and the library does not commit)
 }  // namespace error_number
 
 /// The one error type of the library: the five fields a COM error carries and, for database errors, what a

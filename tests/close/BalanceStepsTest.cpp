@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "close/CCloseData.h"
+#include "close/PubFunction.h"
 #include "outside/Ado.h"
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
+#include "outside/Dispatch.h"
 #include "outside/ObjectContext.h"
+#include "outside/calendar/FiscalTerm.h"
 #include "support/TestDatabase.h"
 
 namespace closewright {
@@ -209,10 +214,26 @@ const std::vector<std::string> kDeputyLedger{
     "(2011,5,'2011.05',1,701,30),(2010,3,'2010.03',1,701,40),(2011,1,'2011.01',3,700,5)",
 };
 
+// The calendar stand-in, except that period 12 of 9999 ends on the evening before the last day a date can
+// hold.
+class EveningBeforeTheLastDay : public FiscalTerm {
+ public:
+  Variant Invoke(DispatchId id, std::span<Variant> arguments) override {
+    Variant result = FiscalTerm::Invoke(id, arguments);
+    if (arguments[1].ToLong() == 12 && arguments[2].ToLong() == 9999)
+      arguments[4] = MakeDate(9999, 12, 30, 23, 59);
+    return result;
+  }
+};
+
 class BalanceStepsTest : public ::testing::Test {
  protected:
   void SetUp() override { Run(kTables); }
-  void TearDown() override { SetSqlTraceSink(nullptr); }
+  void TearDown() override {
+    SetSqlTraceSink(nullptr);
+    ClassRegistry::Instance().Register(std::string(kCalendarProgId),
+                                       [] { return std::make_shared<FiscalTerm>(); });
+  }
 
   void Run(const std::vector<std::string>& statements) {
     Connection cn;
@@ -335,6 +356,38 @@ TEST_F(BalanceStepsTest, ClosingAPeriodTheCalendarCannotResolveFailsBeforeAnythi
     }
   });
   EXPECT_EQ(sent, std::vector<std::string>{kIsolation});
+  EXPECT_EQ(Snapshot(), before);
+
+  // The last period of the calendar ends on 9999-12-31: the day after it, which the ending step compares
+  // close dates with, is no date, so the period is as unresolvable as one the calendar does not know.
+  sent = Traced([&] {
+    const ComError error = testing::CaughtError([&] { CCloseData().SetEndBal(dsn_, 9999, 12); });
+    EXPECT_EQ(error.Number(), -2147205051);
+    EXPECT_EQ(error.Source(), "CCloseData.SetEndBal");
+    EXPECT_NE(error.Description().find("9999-12-31"), std::string::npos) << error.Description();
+  });
+  EXPECT_TRUE(sent.empty());
+  EXPECT_EQ(Snapshot(), before);
+
+  // Ending on the evening before, the period still has a day after it.
+  ClassRegistry::Instance().Register(std::string(kCalendarProgId),
+                                     [] { return std::make_shared<EveningBeforeTheLastDay>(); });
+  sent = Traced([&] { CCloseData().SetEndBal(dsn_, 9999, 12); });
+  ASSERT_EQ(sent.size(), 5u);
+  EXPECT_NE(sent[2].find("b.fCloseDate>='9999-12-31'"), std::string::npos) << sent[2];
+}
+
+TEST_F(BalanceStepsTest, BeginBalancesIntoTheClosedPeriodItselfAreRefusedBeforeAnythingIsSent) {
+  Run(kEndLedger);
+  Run(kBeginLedger);
+  const std::vector<std::string> before = Snapshot();
+  const std::vector<std::string> sent = Traced([&] {
+    const ComError error = testing::CaughtError([&] { CCloseData().SetBegBal(dsn_, 2011, 3, 2011, 3); });
+    EXPECT_EQ(error.Number(), -2147205050);
+    EXPECT_EQ(error.Source(), "CCloseData.SetBegBal");
+    EXPECT_NE(error.Description().find("2011.03"), std::string::npos) << error.Description();
+  });
+  EXPECT_TRUE(sent.empty());
   EXPECT_EQ(Snapshot(), before);
 }
 

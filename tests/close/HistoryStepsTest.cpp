@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "close/CCloseData.h"
+#include "close/OpCostHistoryGuard.h"
 #include "ledger/LedgerSupport.h"
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
@@ -336,6 +337,22 @@ class HistoryStepsTest : public ::testing::Test {
 
   std::vector<std::string> Sent() const { return recorder_.ExecutedStatements(); }
 
+  // The query read on the call's connection before its first batch; empty when there was none or more.
+  std::string CheckBeforeBatches() const {
+    std::vector<const testing::SentText*> read;
+    std::int32_t batchConnection = 0;
+    for (const testing::SentText& each : recorder_.texts) {
+      if (each.operation == "Recordset.Open") read.push_back(&each);
+      if (each.operation == "Execute" && !each.text.starts_with("SET TRANSACTION")) {
+        if (read.empty()) return {};
+        if (batchConnection == 0) batchConnection = each.connection;
+      }
+    }
+    if (read.size() != 1u) return {};
+    if (batchConnection != 0 && read[0]->connection != batchConnection) return {};
+    return read[0]->text;
+  }
+
   std::vector<std::int32_t> SentConnections() const {
     std::vector<std::int32_t> connections;
     for (const testing::SentText& each : recorder_.texts) {
@@ -368,7 +385,8 @@ class HistoryStepsTest : public ::testing::Test {
   }
 
   // Inserts rows of one period into a live table (FID from its identity) or, with `fids`, with those FIDs;
-  // every column gets its own value so that a column copied into the wrong place shows.
+  // FYear and FPeriod agree with the key, every other column gets its own value so that a column copied
+  // into the wrong place shows.
   void AddRows(const std::string& table, std::string_view yearPeriod, std::int32_t count,
                const std::vector<std::int32_t>& fids = {}) {
     const TablePair& pair = Table(table.substr(0, table.find("_History")));
@@ -383,6 +401,10 @@ class HistoryStepsTest : public ::testing::Test {
         names += columns[i] + separator;
         if (columns[i] == "FYearPeriod") {
           values += "'" + std::string(yearPeriod) + "'";
+        } else if (columns[i] == "FYear") {
+          values += std::string(yearPeriod.substr(0, yearPeriod.find('.')));
+        } else if (columns[i] == "FPeriod") {
+          values += std::to_string(std::stoi(std::string(yearPeriod.substr(yearPeriod.find('.') + 1))));
         } else if (IsTextColumn(columns[i])) {
           values += "'B" + std::to_string(serial_) + "'";
         } else {
@@ -436,6 +458,7 @@ TEST_F(HistoryStepsTest, OperationCostBatchesGoOutExactlySevenEachWayOnOneConnec
   close.EndOpCostHistoryData(dsn_, 2011, 3, true);
   EXPECT_EQ(Sent(), JoinedAll({kBalanceArchive, kObjDetailArchive, kCalInfoArchive, kCalInfoDetailArchive,
                                kProductCalInfoArchive, kWIPCheckArchive, kWNCalInfoArchive}));
+  EXPECT_EQ(CheckBeforeBatches(), RowsOutsidePeriodQuery(2011, 3, true));
   const std::vector<std::int32_t> connections = SentConnections();
   EXPECT_EQ(std::set<std::int32_t>(connections.begin(), connections.end()).size(), 1u);
 
@@ -443,7 +466,61 @@ TEST_F(HistoryStepsTest, OperationCostBatchesGoOutExactlySevenEachWayOnOneConnec
   close.EndOpCostHistoryData(dsn_, 2011, 3, false);
   EXPECT_EQ(Sent(), JoinedAll({kBalanceRestore, kObjDetailRestore, kCalInfoRestore, kCalInfoDetailRestore,
                                kProductCalInfoRestore, kWIPCheckRestore, kWNCalInfoRestore}));
+  EXPECT_EQ(CheckBeforeBatches(), RowsOutsidePeriodQuery(2011, 3, false));
   EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+}
+
+TEST_F(HistoryStepsTest, OperationCostCallThatWouldLoseRowsIsRefusedBeforeAnyBatch) {
+  AddRows("OPCostBalance", "2011.03", 1);
+  AddRows("OPCostCalInfo", "2011.03", 2);
+  AddRows("OPCostWIPCheck", "2011.03", 1);
+  AddRows("OPCostWIPCheck", "2011.02", 1);  // a stray row the truncation would take with it
+  const auto snapshot = [&] {
+    std::vector<std::vector<std::vector<std::string>>> all;
+    for (const TablePair& pair : kTables) {
+      all.push_back(Rows(std::string(pair.live)));
+      all.push_back(Rows(std::string(pair.live) + "_History"));
+    }
+    return all;
+  };
+  const auto refusal = [&](bool bEnd) {
+    ForgetSent();
+    const ComError error =
+        testing::CaughtError([&] { CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, bEnd); });
+    EXPECT_EQ(error.Number(), -2147205049);
+    EXPECT_EQ(error.Source(), "Calcory.CCloseData.EndOpCostHistoryData\r\nCCloseData.EndOpCostHistoryData");
+    // The check went out, then nothing: no batch, and the frame voted to abort.
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(CheckBeforeBatches(), RowsOutsidePeriodQuery(2011, 3, bEnd));
+    EXPECT_EQ(recorder_.votes, Votes{"SetAbort"});
+    return error.Description();
+  };
+  const auto before = snapshot();
+  EXPECT_EQ(refusal(true),
+            "OPCostWIPCheck holds 1 row of periods other than 2011.03; archiving 2011.03 would delete them "
+            "without archiving them.");
+  EXPECT_EQ(snapshot(), before);
+
+  // Restoring deletes the live rows of every period: those of the period itself and earlier ones would be
+  // lost, those of later periods are what undoing the close discards.
+  Run("DELETE FROM OPCostWIPCheck WHERE FYearPeriod='2011.02'");
+  AddRows("OPCostBalance", "2010.12", 2);
+  AddRows("OPCostBalance", "2011.04", 1);
+  AddRows("OPCostObjDetail", "2011.10", 1);
+  const auto live = snapshot();
+  EXPECT_EQ(refusal(false),
+            "OPCostBalance holds 3 rows, OPCostCalInfo holds 2 rows and OPCostWIPCheck holds 1 row of period "
+            "2011.03 or earlier; restoring 2011.03 would delete them without keeping them anywhere.");
+  EXPECT_EQ(snapshot(), live);
+
+  // Once only later periods are left, the restore goes ahead and discards them.
+  Run("DELETE FROM OPCostBalance WHERE FYear*100+FPeriod<=201103\r\nTRUNCATE TABLE OPCostCalInfo\r\n"
+      "TRUNCATE TABLE OPCostWIPCheck");
+  ForgetSent();
+  CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, false);
+  EXPECT_EQ(recorder_.votes, Votes{"SetComplete"});
+  EXPECT_TRUE(Fids("OPCostBalance").empty());
+  EXPECT_TRUE(Fids("OPCostObjDetail").empty());
 }
 
 TEST_F(HistoryStepsTest, IdentitySeedBatchGoesOutExactly) {
@@ -529,7 +606,6 @@ TEST_F(HistoryStepsTest, OperationCostArchiveKeepsOrRenumbersFidsByTable) {
   AddRows("OPCostBalance", "2011.04", 1);  // the next period's openings
   AddRows("OPCostObjDetail", "2011.03", 1);
   AddRows("OPCostCalInfo", "2011.03", 2);
-  AddRows("OPCostCalInfo", "2011.02", 1);  // a stray earlier row goes with the truncation
   AddRows("OPCostWIPCheck", "2011.03", 2);
   AddRows("OPCostWIPCheck_History", "2011.01", 1, {40});
 
@@ -641,11 +717,11 @@ TEST_F(HistoryStepsTest, ArchiveThenRestoreOfAGeneratedLedgerReturnsTheSameRows)
 }
 
 TEST_F(HistoryStepsTest, PeriodWithoutRowsStillSendsSevenBatches) {
-  AddRows("OPCostProductCalInfo", "2011.04", 1);
+  AddRows("OPCostBalance", "2011.04", 1);
   CCloseData().EndOpCostHistoryData(dsn_, 2011, 3, true);
   EXPECT_EQ(Sent().size(), 7u);
-  EXPECT_TRUE(Fids("OPCostProductCalInfo").empty());
-  EXPECT_TRUE(Fids("OPCostProductCalInfo_History").empty());
+  EXPECT_EQ(Fids("OPCostBalance"), (Fid{1}));
+  EXPECT_TRUE(Fids("OPCostBalance_History").empty());
 }
 
 TEST_F(HistoryStepsTest, FailingBatchAbortsWithItsOwnSourceAndLeavesNothingDone) {

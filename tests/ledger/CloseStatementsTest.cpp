@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "close/OpCostHistoryGuard.h"
 #include "ledger/LedgerSupport.h"
 #include "outside/ComError.h"
 #include "support/TestDatabase.h"
@@ -207,6 +209,14 @@ class CloseStatements : public ::testing::Test {
   }
 
   long long Count(const std::string& from) { return QueryNumber(cs_, "SELECT COUNT(*) FROM " + from); }
+  // What the operation-cost archive (or restore) of 2011.03 checks before its first batch.
+  std::vector<RowsOutsidePeriod> RowsTheHistoryCallWouldLose(bool archive) {
+    Connection cn;
+    cn.Open(cs_);
+    std::vector<RowsOutsidePeriod> found = FindRowsOutsidePeriod(cn, 2011, 3, archive);
+    cn.Close();
+    return found;
+  }
   std::string Task(TaskState state) {
     const std::int32_t id = ledger::FirstTaskInState(options_, state);
     EXPECT_NE(id, 0);
@@ -378,7 +388,9 @@ TEST_F(CloseStatements, WholeCloseArchivesThenRestoreBringsThePeriodBack) {
   const long long calculations = Count("OPCostCalInfo");
   ASSERT_FALSE(balanceBefore.empty());
 
-  // Archive: every batch goes through; the live FIDs of the kept tables do not collide with history.
+  // Archive: the check finds nothing to lose, every batch goes through; the live FIDs of the kept tables do
+  // not collide with history.
+  EXPECT_TRUE(RowsTheHistoryCallWouldLose(true).empty());
   ExecuteInOneTransaction(cs_, OperationCostBatches(true));
   EXPECT_EQ(Count("OPCostBalance WHERE FYearPeriod='2011.03'"), 0);
   EXPECT_GT(Count("OPCostBalance WHERE FYearPeriod='2011.04'"), 0) << "the next period's opening rows stay";
@@ -386,7 +398,9 @@ TEST_F(CloseStatements, WholeCloseArchivesThenRestoreBringsThePeriodBack) {
   EXPECT_EQ(Count("OPCostCalInfo_History WHERE FYearPeriod='2011.03'"), calculations);
   ExecuteInOneTransaction(cs_, {kRealignIdentity});
 
-  // Restore: the period comes back with its own FIDs; adjustments of later periods go.
+  // Restore: the next period's opening rows are later ones, which a restore discards, so the check finds
+  // nothing; the period comes back with its own FIDs; adjustments of later periods go.
+  EXPECT_TRUE(RowsTheHistoryCallWouldLose(false).empty());
   ExecuteInOneTransaction(cs_, OperationCostBatches(false));
   EXPECT_EQ(
       QueryRows(cs_,
@@ -396,6 +410,21 @@ TEST_F(CloseStatements, WholeCloseArchivesThenRestoreBringsThePeriodBack) {
   EXPECT_EQ(Count("OPCostCalInfo"), calculations);
   EXPECT_EQ(QueryNumber(cs_, "SELECT MIN(FID) FROM OPCostCalInfo"), 1) << "renumbered from the seed";
   EXPECT_EQ(Count("OPCostBalanceAdjust WHERE FYearPeriod>'2011.03'"), 0);
+
+  // On the restored ledger, the period's own rows are what a second restore would lose, and rows of other
+  // periods what a second archive would.
+  const std::vector<RowsOutsidePeriod> restoreLoses = RowsTheHistoryCallWouldLose(false);
+  const auto balances =
+      std::find_if(restoreLoses.begin(), restoreLoses.end(),
+                   [](const RowsOutsidePeriod& each) { return each.table == "OPCostBalance"; });
+  ASSERT_NE(balances, restoreLoses.end());
+  EXPECT_EQ(balances->rows, static_cast<std::int64_t>(balanceBefore.size()));
+  ExecuteInOneTransaction(cs_, {"UPDATE OPCostWIPCheck SET FYearPeriod='2011.02',FPeriod=2 WHERE FID=(SELECT "
+                                "MIN(FID) FROM OPCostWIPCheck)"});
+  const std::vector<RowsOutsidePeriod> archiveLoses = RowsTheHistoryCallWouldLose(true);
+  ASSERT_EQ(archiveLoses.size(), 1u);
+  EXPECT_EQ(archiveLoses[0].table, "OPCostWIPCheck");
+  EXPECT_EQ(archiveLoses[0].rows, 1);
 }
 
 TEST_F(CloseStatements, IdentityRealignmentPutsNewRowsAboveEveryArchivedRow) {
