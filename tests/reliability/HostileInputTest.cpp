@@ -230,7 +230,7 @@ namespace {
 
 // Archiving empties the operation-cost working tables whole: forcing a close of a period they do not hold
 // would delete the current period's rows without archiving them, so the close is refused instead.
-TEST_F(HostileInput, AForcedCloseOfAPeriodTheWorkingTablesDoNotHoldIsRefused) {
+TEST_F(HostileInput, AForcedCloseOrReopenThatWouldDeleteRowsUnkeptIsRefused) {
   for (const std::string period : {"5", "2"}) {
     ToolRun run =
         RunTool({"close", "--db", database.File(), "--year", "2011", "--period", period, "--force"});
@@ -238,6 +238,12 @@ TEST_F(HostileInput, AForcedCloseOfAPeriodTheWorkingTablesDoNotHoldIsRefused) {
     EXPECT_NE(run.output.find("without archiving them"), std::string::npos) << run.output;
     ExpectLedgerUnchanged("forced close of 2011/" + period);
   }
+  // Restoring deletes the live balances of every period: a forced reopen of a later period would take the
+  // current period's rows with it.
+  ToolRun reopen = RunTool({"reopen", "--db", database.File(), "--year", "2011", "--period", "5", "--force"});
+  EXPECT_EQ(reopen.exitCode, 3) << reopen.output;
+  EXPECT_NE(reopen.output.find("OPCostBalance holds"), std::string::npos) << reopen.output;
+  ExpectLedgerUnchanged("forced reopen of 2011/5");
   ToolRun current = RunTool({"close", "--db", database.File(), "--year", "2011", "--period", "3", "--force"});
   EXPECT_EQ(current.exitCode, 0) << current.output;
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "close/CCloseData.h"
+#include "close/OpCostHistoryGuard.h"
 #include "outside/Ado.h"
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
@@ -191,23 +192,12 @@ std::vector<TableChange> LaterPeriodRows(Connection& cn, Period period) {
   return discarded;
 }
 
-// Archiving copies the closed period's rows out of these working tables and then empties them whole, as
-// they hold the current period only. Rows of any other period would be lost, so a close (forced or not) is
-// refused while they are there.
-const std::vector<std::string> kEmptiedOnArchive{"OPCostCalInfo", "OPCostCalInfoDetail",
-                                                 "OPCostProductCalInfo", "OPCostWIPCheck", "OPCostWNCalInfo"};
-
-void RefuseIfWorkingTablesHoldOtherPeriods(Connection& cn, Period closed) {
-  const std::string key = Quote(YearPeriodKey(closed));
-  for (const std::string& table : kEmptiedOnArchive) {
-    const ResultTable other = Fetch(cn, "SELECT COUNT(*) FROM " + table + " WHERE FYearPeriod <> " + key);
-    const auto rows = static_cast<std::int64_t>(NumberAt(other, 0, 0));
-    if (rows > 0) {
-      throw Refused(table + " holds " + std::to_string(rows) + " rows of periods other than " +
-                    ToText(closed) + ", which closing " + ToText(closed) +
-                    " would delete without archiving them");
-    }
-  }
+// Archiving empties the renumbered working tables whole and restoring deletes the live balances of every
+// period; the component refuses either while rows would go unkept. The run asks first, so that it is refused
+// (forced or not) before it changes anything.
+void RefuseIfRowsWouldBeLost(Connection& cn, Period period, bool archive) {
+  const std::vector<RowsOutsidePeriod> found = FindRowsOutsidePeriod(cn, period.year, period.period, archive);
+  if (!found.empty()) throw Refused(DescribeRowsOutsidePeriod(found, period.year, period.period, archive));
 }
 
 std::string UserOf(const std::string& description) {
@@ -297,7 +287,7 @@ RunReport Run(const RunOptions& options, const std::string& action, const std::v
     }
     const Period current = CurrentPeriod(cn);
     report.next = check(current);
-    if (action == "close") RefuseIfWorkingTablesHoldOtherPeriods(cn, report.period);
+    RefuseIfRowsWouldBeLost(cn, report.period, action == "close");
     if (action == "close") {
       report.tables = CountPeriods(cn, report.period, report.next, true);
     } else {
