@@ -39,4 +39,13 @@ std::string_view TrimWhitespace(std::string_view text) noexcept {
   return text.substr(first, last - first + 1);
 }
 
+std::string QuoteSqlText(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
 }  // namespace closewright

@@ -13,5 +13,7 @@ bool EqualsIgnoringCase(std::string_view left, std::string_view right) noexcept;
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept;
 /// Removes leading and trailing blanks, tabs and line breaks.
 std::string_view TrimWhitespace(std::string_view text) noexcept;
+/// A T-SQL string literal of `text`: in single quotes, each quote inside doubled.
+std::string QuoteSqlText(std::string_view text);
 
 }  // namespace closewright

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "support/ShellTool.h"
 #include "support/TestDatabase.h"
 #include "tools/ledger/LedgerGenerator.h"
 
@@ -20,23 +21,9 @@ namespace {
 
 using testing::TemporaryDatabase;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string output;
-};
+using RunResult = testing::ShellRun;
 
-// Runs the command-line tool as a user would, capturing stdout and stderr together.
-RunResult RunTool(const std::string& arguments) {
-  const std::string command = std::string(CLOSEWRIGHT_TOOL) + " " + arguments + " 2>&1";
-  RunResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) result.output += buffer.data();
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+using testing::RunToolLine;
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
@@ -150,7 +137,7 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
   const double wipRows = Rows("OPCostWIPCheck", "2011.03");
   ASSERT_GT(calInfoRows, 0);
 
-  RunResult close = RunTool("close " + Db() + " --year 2011 --period 3");
+  RunResult close = RunToolLine("close " + Db() + " --year 2011 --period 3");
   ASSERT_EQ(close.exitCode, 0) << close.output;
   EXPECT_NE(close.output.find("[8/8] SetCurrentPeriod"), std::string::npos);
   EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
@@ -178,15 +165,15 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
   EXPECT_NEAR(quantity, 0.0, 1e-6) << close.output;
   EXPECT_NEAR(amount, 0.0, 1e-6) << close.output;
 
-  RunResult closeNext = RunTool("close " + Db() + " --year 2011 --period 4");
+  RunResult closeNext = RunToolLine("close " + Db() + " --year 2011 --period 4");
   ASSERT_EQ(closeNext.exitCode, 0) << closeNext.output;
   EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/5");
 
-  RunResult reopenNext = RunTool("reopen " + Db() + " --year 2011 --period 4");
+  RunResult reopenNext = RunToolLine("reopen " + Db() + " --year 2011 --period 4");
   ASSERT_EQ(reopenNext.exitCode, 0) << reopenNext.output;
   EXPECT_NE(reopenNext.output.find("reopening discards"), std::string::npos);
   EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
-  RunResult reopen = RunTool("reopen " + Db() + " --year 2011 --period 3");
+  RunResult reopen = RunToolLine("reopen " + Db() + " --year 2011 --period 3");
   ASSERT_EQ(reopen.exitCode, 0) << reopen.output;
   EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/3");
 
@@ -199,7 +186,7 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
   }
   EXPECT_EQ(start.at("t_SystemProfile"), end.at("t_SystemProfile"));
 
-  RunResult log = RunTool("log " + Db());
+  RunResult log = RunToolLine("log " + Db());
   EXPECT_EQ(log.exitCode, 0);
   EXPECT_EQ(std::count(log.output.begin(), log.output.end(), '\n'), 4) << log.output;
 }
@@ -219,22 +206,22 @@ TEST_F(CloseDriverTest, AFailureInAnyStepLeavesTheLedgerAsItWasAndIsLogged) {
   for (const auto& [step, when] : injections) {
     RunRaw(database.File(),
            "CREATE TRIGGER injected " + when + " BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
-    RunResult close = RunTool("close " + Db() + " --year 2011 --period 3");
+    RunResult close = RunToolLine("close " + Db() + " --year 2011 --period 3");
     RunRaw(database.File(), "DROP TRIGGER injected");
     EXPECT_EQ(close.exitCode, 1) << step << ": " << close.output;
     EXPECT_NE(close.output.find("injected failure"), std::string::npos) << step << ": " << close.output;
     EXPECT_TRUE(Dump(database.File()) == before) << step;
-    RunResult log = RunTool("log " + Db() + " --limit 1");
+    RunResult log = RunToolLine("log " + Db() + " --limit 1");
     EXPECT_NE(log.output.find("failed in " + step), std::string::npos) << step << ": " << log.output;
   }
 }
 
 TEST_F(CloseDriverTest, PreviewChangesNothingAndReportsWhatACloseReports) {
   const auto before = Dump(database.File());
-  RunResult preview = RunTool("close " + Db() + " --year 2011 --period 3 --preview --json");
+  RunResult preview = RunToolLine("close " + Db() + " --year 2011 --period 3 --preview --json");
   ASSERT_EQ(preview.exitCode, 0) << preview.output;
   EXPECT_TRUE(Dump(database.File()) == before);
-  RunResult close = RunTool("close " + Db() + " --year 2011 --period 3 --json");
+  RunResult close = RunToolLine("close " + Db() + " --year 2011 --period 3 --json");
   ASSERT_EQ(close.exitCode, 0) << close.output;
   auto tablesOf = [](const std::string& output) {
     const auto from = output.find("\"tables\"");
@@ -252,27 +239,27 @@ TEST_F(CloseDriverTest, OutOfOrderClosesAndReopensAreRefusedWithExitCode3) {
            "reopen --year 2011 --period 3",                                  // still open
            "reopen --year 2011 --period 1",                                  // not the last closed period
        }) {
-    RunResult run = RunTool(arguments + " " + Db());
+    RunResult run = RunToolLine(arguments + " " + Db());
     EXPECT_EQ(run.exitCode, 3) << arguments << ": " << run.output;
     EXPECT_NE(run.output.find("refused: "), std::string::npos) << run.output;
     EXPECT_TRUE(Dump(database.File()) == before) << arguments;
   }
-  EXPECT_EQ(RunTool("close " + Db() + " --year 2011").exitCode, 2);
+  EXPECT_EQ(RunToolLine("close " + Db() + " --year 2011").exitCode, 2);
 }
 
 TEST_F(CloseDriverTest, TwoClosesAtOnceOneCompletesTheOtherIsRefusedAtOnce) {
   // Hold the ledger's write lock the way a running close does, then start another close.
   SqliteHandle holder = OpenRaw(database.File());
   ASSERT_EQ(sqlite3_exec(holder.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  RunResult second = RunTool("close " + Db() + " --year 2011 --period 3");
+  RunResult second = RunToolLine("close " + Db() + " --year 2011 --period 3");
   EXPECT_EQ(second.exitCode, 3) << second.output;
   EXPECT_NE(second.output.find("another close or reopen"), std::string::npos) << second.output;
   sqlite3_exec(holder.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   holder.reset();
 
   RunResult first, other;
-  std::thread a([&] { first = RunTool("close " + Db() + " --year 2011 --period 3"); });
-  std::thread b([&] { other = RunTool("close " + Db() + " --year 2011 --period 3"); });
+  std::thread a([&] { first = RunToolLine("close " + Db() + " --year 2011 --period 3"); });
+  std::thread b([&] { other = RunToolLine("close " + Db() + " --year 2011 --period 3"); });
   a.join();
   b.join();
   // Either one is refused at once, or the second starts after the first and is refused by the period check.

@@ -13,9 +13,7 @@
 namespace closewright::tool {
 namespace {
 
-struct PeriodOptions {
-  std::string description;
-  std::string databaseFile;
+struct PeriodOptions : LedgerTarget {
   std::int32_t year = 0;
   std::int32_t period = 0;
   std::int32_t nextYear = 0;
@@ -24,24 +22,6 @@ struct PeriodOptions {
   bool preview = false;
   bool json = false;
 };
-
-// Calendar-month periods of four-digit years: the period arithmetic (period 12 + 1, year + 1) stays within
-// range and every key the close writes is one the calendar knows.
-const CLI::Range kYears(1, 9999);
-const CLI::Range kPeriods(1, 12);
-
-void AddTarget(CLI::App* command, PeriodOptions& options) {
-  auto* dsn = command->add_option("--dsn", options.description, "Connection description of the ledger");
-  auto* db = command->add_option("--db", options.databaseFile, "Embedded ledger file (instead of --dsn)");
-  dsn->excludes(db);
-}
-
-std::string Description(const PeriodOptions& options, const std::string& command) {
-  if (options.description.empty() && options.databaseFile.empty()) {
-    throw CLI::ValidationError(command, "--dsn or --db is required");
-  }
-  return options.description.empty() ? DescriptionForDatabaseFile(options.databaseFile) : options.description;
-}
 
 // One line per finished step; on a terminal the line is rewritten in place.
 void PrintProgress(int index, int count, const std::string& step, double seconds) {
@@ -75,7 +55,7 @@ void PrintReport(const RunReport& report, bool json) {
 
 RunOptions MakeRunOptions(const PeriodOptions& options, const std::string& command) {
   RunOptions run;
-  run.description = Description(options, command);
+  run.description = options.Description(command);
   run.period = Period{options.year, options.period};
   if (options.nextYear != 0 || options.nextPeriod != 0)
     run.next = Period{options.nextYear, options.nextPeriod};
@@ -94,7 +74,7 @@ void AddCloseCommand(CLI::App& app) {
       "EndHistoryData, EndOpCostHistoryData, AlterIdentitySeed, SetCurrentPeriod. Only the module's current "
       "period can be closed, into the period that follows it (unless --force). Exit codes: 0 done, 1 error, "
       "2 usage, 3 refused.");
-  AddTarget(command, *options);
+  AddLedgerTarget(command, *options);
   command->add_option("--year", options->year, "Year of the period to close")->required()->check(kYears);
   command->add_option("--period", options->period, "The period to close")->required()->check(kPeriods);
   command
@@ -121,7 +101,7 @@ void AddReopenCommand(CLI::App& app) {
       "Undo the close of a period in one transaction: EndOpCostHistoryData and EndHistoryData restore, "
       "AlterIdentitySeed, SetCurrentPeriod back. Only the period just before the current one can be reopened "
       "(unless --force). Prints what will be discarded before changing anything.");
-  AddTarget(command, *options);
+  AddLedgerTarget(command, *options);
   command->add_option("--year", options->year, "Year of the period to reopen")->required()->check(kYears);
   command->add_option("--period", options->period, "The period to reopen")->required()->check(kPeriods);
   command->add_flag("--force", options->force, "Skip the period-order check");
@@ -134,10 +114,10 @@ void AddLogCommand(CLI::App& app) {
   auto options = std::make_shared<PeriodOptions>();
   auto limit = std::make_shared<int>(20);
   CLI::App* command = app.add_subcommand("log", "List the close log, newest first.");
-  AddTarget(command, *options);
+  AddLedgerTarget(command, *options);
   command->add_option("--limit", *limit, "How many entries (default 20)");
   command->callback([options, limit] {
-    for (const std::string& line : CloseLogLines(Description(*options, "log"), *limit))
+    for (const std::string& line : CloseLogLines(options->Description("log"), *limit))
       std::cout << line << '\n';
   });
 }

@@ -53,15 +53,6 @@ std::string YearPeriodKey(Period period) {
   return CCloseData::FormatYearPeriod(period.year, period.period);
 }
 
-std::string Quote(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'";
-}
-
 // The driver's own reads go through the same traced path as the component's.
 ResultTable Fetch(Connection& cn, const std::string& text) {
   TraceSql(cn.TraceId(), "Recordset.Open", text);
@@ -109,8 +100,8 @@ Period CurrentPeriod(Connection& cn) {
 // Rows of each summary table in two periods, one query per table.
 std::vector<TableChange> CountPeriods(Connection& cn, Period first, Period second, bool asBefore) {
   std::vector<TableChange> changes;
-  const std::string a = Quote(YearPeriodKey(first));
-  const std::string b = Quote(YearPeriodKey(second));
+  const std::string a = QuoteSqlText(YearPeriodKey(first));
+  const std::string b = QuoteSqlText(YearPeriodKey(second));
   for (const std::string& table : SummaryTables()) {
     const ResultTable counts =
         Fetch(cn, "SELECT SUM(CASE WHEN FYearPeriod = " + a + " THEN 1 ELSE 0 END), " +
@@ -134,8 +125,8 @@ void MergeAfter(std::vector<TableChange>& before, const std::vector<TableChange>
 }
 
 ControlTotals ComputeTotals(Connection& cn, Period closed, Period next) {
-  const std::string closedKey = Quote(YearPeriodKey(closed));
-  const std::string nextKey = Quote(YearPeriodKey(next));
+  const std::string closedKey = QuoteSqlText(YearPeriodKey(closed));
+  const std::string nextKey = QuoteSqlText(YearPeriodKey(next));
   // After a close the closed period's balances live in the history twin; before it, in the live table.
   const std::string ending =
       "(SELECT FICMOInterID, FTypeID, FOnlnQty, FNotStockQty, FEndBal FROM OPCostBalance "
@@ -185,7 +176,7 @@ std::vector<TableChange> LaterPeriodRows(Connection& cn, Period period) {
     if (change.nextBefore > 0) discarded.push_back(change);
   }
   const ResultTable ending = Fetch(cn, "SELECT COUNT(*) FROM OPCostBalance_History WHERE FYearPeriod = " +
-                                           Quote(YearPeriodKey(period)) + " AND FTypeID IN (3, 4)");
+                                           QuoteSqlText(YearPeriodKey(period)) + " AND FTypeID IN (3, 4)");
   TableChange own{"OPCostBalance (ending rows of " + YearPeriodKey(period) + ")"};
   own.closedBefore = static_cast<std::int64_t>(NumberAt(ending, 0, 0));
   discarded.push_back(own);
@@ -245,11 +236,11 @@ void WriteLog(Connection& cn, const RunReport& report, const std::string& user, 
   cn.Execute(
       "INSERT INTO t_CloseLog (FAction, FYear, FPeriod, FNextYear, FNextPeriod, FUser, FStartTime, FEndTime, "
       "FOutcome, FSeconds, FSteps, FError) VALUES (" +
-      Quote(report.action) + ", " + std::to_string(report.period.year) + ", " +
+      QuoteSqlText(report.action) + ", " + std::to_string(report.period.year) + ", " +
       std::to_string(report.period.period) + ", " + std::to_string(report.next.year) + ", " +
-      std::to_string(report.next.period) + ", " + Quote(user) + ", " + Quote(start) + ", " +
-      Quote(Timestamp()) + ", " + Quote(outcome) + ", " + FormatDouble(report.seconds) + ", " +
-      Quote(StepsText(report)) + ", " + Quote(errorText) + ")");
+      std::to_string(report.next.period) + ", " + QuoteSqlText(user) + ", " + QuoteSqlText(start) + ", " +
+      QuoteSqlText(Timestamp()) + ", " + QuoteSqlText(outcome) + ", " + FormatDouble(report.seconds) + ", " +
+      QuoteSqlText(StepsText(report)) + ", " + QuoteSqlText(errorText) + ")");
 }
 
 struct Step {

@@ -17,6 +17,19 @@ std::string DescriptionForDatabaseFile(const std::string& file) {
          "};DBMS Name=SQLite;DBMS Version=3";
 }
 
+std::string LedgerTarget::Description(const std::string& command) const {
+  if (description.empty() && databaseFile.empty()) {
+    throw CLI::ValidationError(command, "--dsn or --db is required");
+  }
+  return description.empty() ? DescriptionForDatabaseFile(databaseFile) : description;
+}
+
+void AddLedgerTarget(CLI::App* command, LedgerTarget& target) {
+  auto* dsn = command->add_option("--dsn", target.description, "Connection description of the ledger");
+  auto* db = command->add_option("--db", target.databaseFile, "Embedded ledger file (instead of --dsn)");
+  dsn->excludes(db);
+}
+
 }  // namespace closewright::tool
 
 int main(int argc, char** argv) {
@@ -38,6 +51,7 @@ int main(int argc, char** argv) {
   AddQueryCommand(app, options);
   AddInitCommand(app, options);
   AddCloseCommands(app, options);
+  AddCheckCommand(app, options);
 
   std::unique_ptr<TraceWriter> trace;
   app.parse_complete_callback([&] {
@@ -68,5 +82,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetSqlTraceSink(nullptr);
-  return 0;
+  return options.exitCode;
 }
