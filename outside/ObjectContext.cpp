@@ -9,16 +9,30 @@
 
 namespace closewright {
 
-/// What one transaction of the transaction layer knows: its enlisted sessions (one per connect string, in
-/// enlistment order) and whether it may still commit.
+/// What one transaction of the transaction layer knows: who ends it, its enlisted sessions (one per connect
+/// string, in enlistment order) and whether it may still commit.
 class TransactionState {
  public:
+  enum class Owner {
+    kLibrary,   // the library begins a database transaction on each session and commits or rolls it back
+    kPlatform,  // the platform's distributed transaction holds the sessions' work; the votes decide it
+  };
+
+  explicit TransactionState(Owner owner) : owner_(owner) {}
+
+  bool PlatformOwned() const noexcept { return owner_ == Owner::kPlatform; }
+
   std::shared_ptr<DatabaseSession> Session(const std::string& connectString) {
     for (const auto& [key, session] : sessions_) {
       if (key == connectString) return session;
     }
     std::shared_ptr<DatabaseSession> session = OpenDatabaseSession(connectString);
-    session->BeginTransaction();
+    // In the platform's transaction the session stays as it was opened: the ODBC Driver Manager enlisted its
+    // connection in the distributed transaction when it was made (registration/windows/ComPlusContext.cpp
+    // says why the library leaves enlistment to it), and an enlisted connection must not start a local
+    // transaction: switching autocommit off on it fails with SQLSTATE 25000 ("SQLSetConnectAttr Function",
+    // learn.microsoft.com).
+    if (!PlatformOwned()) session->BeginTransaction();
     sessions_.emplace_back(connectString, session);
     return session;
   }
@@ -54,6 +68,12 @@ class TransactionState {
     sessions_.clear();
   }
 
+  // Lets go of the sessions of a platform-owned transaction, neither committing nor rolling back: their
+  // work is the distributed transaction's. A released connection goes back to the Driver Manager's pool,
+  // which keeps an enlisted one for its transaction until that ends (IDispenserDriver::ResetResource,
+  // "general or enlisted inventory", learn.microsoft.com).
+  void Release() noexcept { sessions_.clear(); }
+
  private:
   void RollbackFrom(std::shared_ptr<DatabaseSession>* failed) noexcept {
     bool after = false;
@@ -63,6 +83,7 @@ class TransactionState {
     }
   }
 
+  Owner owner_;
   std::vector<std::pair<std::string, std::shared_ptr<DatabaseSession>>> sessions_;
   bool doomed_ = false;
   bool abortVoted_ = false;
@@ -95,6 +116,25 @@ ComError AbortedError(std::string description) {
   return ComError(error_number::kTransactionAborted, "Closewright.Transaction", std::move(description));
 }
 
+// The error COM+ gives a call into a transaction that has aborted or is aborting.
+ComError PlatformAbortingError() {
+  return ComError(error_number::kContextAborting, "Closewright.ObjectContext",
+                  "The COM+ transaction of the call has aborted or is aborting; the call did nothing.");
+}
+
+// A library transaction and the platform's cannot both hold one call: their sessions would have to be in a
+// local transaction and enlisted in the distributed one at once.
+ComError TwoTransactionsError() {
+  return ComError(error_number::kTransactionExists, "Closewright.ObjectContext",
+                  "The host opened a transaction inside a COM+ transaction; the call did nothing. The COM+ "
+                  "transaction alone decides: leave the host transaction out.");
+}
+
+TransactionState::Owner OwnerFor(PlatformTransaction platform) {
+  return platform == PlatformTransaction::kActive ? TransactionState::Owner::kPlatform
+                                                  : TransactionState::Owner::kLibrary;
+}
+
 }  // namespace
 
 void SetPlatformContextLookup(PlatformContextLookup lookup) {
@@ -113,8 +153,12 @@ void ObjectContext::SetAbort() {
 }
 
 std::shared_ptr<Dispatch> ObjectContext::CreateInstance(std::string_view progId) {
-  // Objects are created on the calling thread, so their calls find this call's frame on the stack and join
-  // its transaction.
+  // Made by the platform's context, the object gets a context of its own in this activity and transaction,
+  // so that its votes are its own. Either way it runs on this thread, so its calls find this call's frame
+  // on the stack and join its transaction: one session per connect string for the whole call.
+  if (platform_) {
+    if (std::shared_ptr<Dispatch> created = platform_->CreateInstance(progId)) return created;
+  }
   return CreateObject(progId);
 }
 
@@ -127,27 +171,44 @@ ObjectContext& GetObjectContext() {
 }
 
 void RunInObjectContext(const std::function<void()>& call) {
+  std::shared_ptr<PlatformObjectContext> platform;
+  if (const PlatformContextLookup& lookup = PlatformLookup()) platform = lookup();
+  const PlatformTransaction platformTransaction =
+      platform ? platform->TransactionStatus() : PlatformTransaction::kNone;
+  if (platformTransaction == PlatformTransaction::kDoomed) throw PlatformAbortingError();
+
   std::shared_ptr<TransactionState> transaction = CurrentTransaction();
   const bool root = transaction == nullptr;
   if (root) {
-    transaction = std::make_shared<TransactionState>();
+    transaction = std::make_shared<TransactionState>(OwnerFor(platformTransaction));
+  } else if (platformTransaction == PlatformTransaction::kActive && !transaction->PlatformOwned()) {
+    throw TwoTransactionsError();
   } else if (!transaction->MayCommit()) {
+    // A participant's SetAbort has doomed a platform transaction as surely as a library one.
+    if (transaction->PlatformOwned()) throw PlatformAbortingError();
     throw AbortedError("The transaction has already been aborted; no further work can join it.");
   }
-  std::shared_ptr<PlatformObjectContext> platform;
-  if (const PlatformContextLookup& lookup = PlatformLookup()) platform = lookup();
   callStack.push_back(
       CallFrame{transaction, std::make_unique<ObjectContext>(transaction, std::move(platform))});
   try {
     call();
   } catch (...) {
     callStack.pop_back();
+    // An error casts no vote of its own: in the platform's transaction the votes cast so far decide.
+    if (transaction->PlatformOwned()) {
+      if (root) transaction->Release();
+      throw;
+    }
     transaction->Doom();
     if (root) transaction->Rollback();
     throw;
   }
   callStack.pop_back();
   if (!root) return;
+  if (transaction->PlatformOwned()) {
+    transaction->Release();
+    return;
+  }
   if (!transaction->MayCommit()) {
     transaction->Rollback();
     throw AbortedError("The call voted to abort; its work was rolled back.");
@@ -160,7 +221,7 @@ std::shared_ptr<DatabaseSession> EnlistedSession(const std::string& connectStrin
   return transaction ? transaction->Session(connectString) : nullptr;
 }
 
-Transaction::Transaction() : state_(std::make_shared<TransactionState>()) {
+Transaction::Transaction() : state_(std::make_shared<TransactionState>(TransactionState::Owner::kLibrary)) {
   hostTransactions.push_back(state_);
 }
 

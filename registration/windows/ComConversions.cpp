@@ -96,10 +96,53 @@ void ToVariant(const Variant& value, VARIANT* out) {
   throw ComError::Runtime(error_number::kTypeMismatch);
 }
 
+Variant FromVariant(const VARIANT& value) {
+  VARIANT plain;
+  VariantInit(&plain);
+  // mingw-w64 declares the source of VariantCopyInd without const; the function only reads it.
+  if (FAILED(VariantCopyInd(&plain, const_cast<VARIANT*>(&value)))) {
+    throw ComError::Runtime(error_number::kTypeMismatch);
+  }
+  struct Clear {
+    VARIANT& held;
+    ~Clear() { VariantClear(&held); }
+  } clear{plain};
+  switch (V_VT(&plain)) {
+    case VT_EMPTY:
+      return Variant();
+    case VT_NULL:
+      return Variant::Null();
+    case VT_BOOL:
+      return Variant(V_BOOL(&plain) != VARIANT_FALSE);
+    case VT_UI1:
+      return Variant(static_cast<std::int32_t>(V_UI1(&plain)));
+    case VT_I2:
+      return Variant(static_cast<std::int32_t>(V_I2(&plain)));
+    case VT_I4:
+      return Variant(static_cast<std::int32_t>(V_I4(&plain)));
+    case VT_R4:
+      return Variant(static_cast<double>(V_R4(&plain)));
+    case VT_R8:
+      return Variant(V_R8(&plain));
+    case VT_DATE:
+      return Variant(DateValue{V_DATE(&plain)});
+    case VT_BSTR:
+      return Variant(BstrToUtf8(V_BSTR(&plain)));
+    default:
+      throw ComError::Runtime(error_number::kTypeMismatch);
+  }
+}
+
 HRESULT ErrorNumberToHResult(std::int32_t number) noexcept {
   if (number > 0 && number < 65536)
     return static_cast<HRESULT>(0x800A0000u | static_cast<std::uint32_t>(number));
   return number == 0 ? E_FAIL : static_cast<HRESULT>(number);
+}
+
+std::int32_t HResultToErrorNumber(HRESULT result) noexcept {
+  const auto bits = static_cast<std::uint32_t>(result);
+  if ((bits & 0xFFFF0000u) == 0x800A0000u) return static_cast<std::int32_t>(bits & 0xFFFFu);
+  return static_cast<std::int32_t>(result);
 }
 
 HRESULT SetComErrorInfo(const ComError& error, const GUID& interfaceId) noexcept {
@@ -146,6 +189,13 @@ HRESULT FillExceptionInfo(const ComError& error, EXCEPINFO* info) noexcept {
   info->dwHelpContext = static_cast<DWORD>(error.HelpContext());
   info->scode = ErrorNumberToHResult(error.Number());
   return DISP_E_EXCEPTION;
+}
+
+ComError ErrorFromExceptionInfo(const EXCEPINFO& info) {
+  // Automation fills either the scode or the wCode, never both.
+  const std::int32_t number = info.scode != 0 ? HResultToErrorNumber(info.scode) : info.wCode;
+  return ComError(number, BstrToUtf8(info.bstrSource), BstrToUtf8(info.bstrDescription),
+                  BstrToUtf8(info.bstrHelpFile), static_cast<std::int32_t>(info.dwHelpContext));
 }
 
 }  // namespace closewright::windows
