@@ -22,6 +22,7 @@
 
 #include "bench/StatementReplay.h"
 #include "outside/ComError.h"
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "tools/closewright/CloseDriver.h"
 #include "tools/ledger/LedgerGenerator.h"
@@ -136,7 +137,11 @@ std::string Quoted(const std::string& text) {
 
 ChildResult RunChild(const std::string& self, const std::vector<std::string>& arguments) {
   std::string command = Quoted(self);
-  for (const std::string& argument : arguments) command += " " + Quoted(argument);
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict, GCC bug 105329) about " " + std::string.
+  for (const std::string& argument : arguments) {
+    command += ' ';
+    command += Quoted(argument);
+  }
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot start " + command);
   std::string output;
@@ -169,10 +174,13 @@ void RemoveDatabase(const fs::path& file) {
 
 // Everything committed moves into the main file, so that copying the file copies the ledger.
 void Checkpoint(const fs::path& file) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
-    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
-  sqlite3_close_v2(db);
+  {
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const sqlite::DatabaseHandle db(raw);
+    if (opened == SQLITE_OK)
+      sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  }
   std::error_code ec;
   if (fs::exists(file.string() + "-wal") && fs::file_size(file.string() + "-wal", ec) > 0)
     throw std::runtime_error("the ledger " + file.string() + " keeps a write-ahead log after a checkpoint");

@@ -14,18 +14,13 @@
 
 #include "outside/Text.h"
 #include "outside/sqlite/SqlServerFunctions.h"
+#include "outside/sqlite/SqliteHandles.h"
 
 namespace closewright::bench {
 namespace {
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
-};
-using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using sqlite::DatabaseHandle;
+using sqlite::StatementHandle;
 
 StatementHandle PrepareOrNull(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* raw = nullptr;

@@ -1,6 +1,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "datasource/cDataSource.h"
@@ -63,5 +65,15 @@ void CCloseData::AlterIdentitySeed(const std::string& sDsn) {
     PassOver([] { GetObjectContext().SetComplete(); });
   });
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> AlterIdentitySeed() {
+  return {{"ReseedBatch", kReseedBatch}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

@@ -2,6 +2,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "close/CCloseData.h"
@@ -9,6 +10,7 @@
 #include "close/SqlText.h"
 #include "outside/ComError.h"
 #include "outside/Dictionary.h"
+#include "outside/Text.h"
 #include "outside/Variant.h"
 
 namespace closewright {
@@ -52,16 +54,6 @@ std::vector<std::string> SplitBillNumbers(const std::string& text) {
     from = tab + 1;
   }
   return numbers;
-}
-
-// A bill number goes into the script between single quotes; one holding a quote must not end the literal.
-std::string DoubledQuotes(const std::string& text) {
-  std::string doubled;
-  for (char c : text) {
-    doubled.push_back(c);
-    if (c == '\'') doubled.push_back('\'');
-  }
-  return doubled;
 }
 
 // 32-bit id arithmetic, as the counter column holds them: a result beyond it is an overflow.
@@ -126,11 +118,13 @@ void CCloseData::CopyStandardDataBills(const std::string& sDsn, Connection& cn, 
   for (std::int32_t newId = firstId; newId <= lastId; ++newId) {
     const std::string newIdText = std::to_string(newId);
     const std::string sourceId = std::to_string(sourceBills.GetFields().Item("FID").Value().ToLong());
+    // The header's text holds the bill number's quotes; a quote inside the number must not end the literal.
     script.Append(FillPlaceholders(
-        kCopyBillHeader, {{"NewID", newIdText},
-                          {"BillNo", DoubledQuotes(billNumbers[static_cast<std::size_t>(newId - firstId)])},
-                          {"NextYearPeriod", nextYearPeriod},
-                          {"SourceFID", sourceId}}));
+        kCopyBillHeader,
+        {{"NewID", newIdText},
+         {"BillNo", DoubleQuoteCharacters(billNumbers[static_cast<std::size_t>(newId - firstId)], '\'')},
+         {"NextYearPeriod", nextYearPeriod},
+         {"SourceFID", sourceId}}));
     script.Append(FillPlaceholders(
         kCopyBillLines,
         {{"NewID", newIdText}, {"DayAfterPeriodEnd", dayAfterPeriodEndText}, {"SourceFID", sourceId}}));
@@ -142,5 +136,20 @@ void CCloseData::CopyStandardDataBills(const std::string& sDsn, Connection& cn, 
   sourceBills.Close();
   idCounter.Close();
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> CopyStandardDataBills() {
+  return {{"SourceBills", kSourceBills},
+          {"IdCounter", kIdCounter},
+          {"DeleteNextPeriodBills", kDeleteNextPeriodBills},
+          {"CopyBillHeader", kCopyBillHeader},
+          {"CopyBillLines", kCopyBillLines},
+          {"AdvanceIdCounter", kAdvanceIdCounter}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

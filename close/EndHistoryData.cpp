@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "close/SqlText.h"
@@ -95,5 +97,18 @@ bool CCloseData::EndExpDistributeData(const std::string& sDsn, std::int32_t lYea
   });
   return false;
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> EndHistoryData() {
+  return {{"MaterialArchive", kMaterialArchive},
+          {"MaterialRestore", kMaterialRestore},
+          {"ExpenseArchive", kExpenseArchive},
+          {"ExpenseRestore", kExpenseRestore}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

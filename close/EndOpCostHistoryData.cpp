@@ -1,6 +1,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "close/CCloseData.h"
@@ -214,5 +215,29 @@ void CCloseData::EndOpCostHistoryData(const std::string& sDsn, std::int32_t lYea
         kOwnSource);
   });
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, the batches in the order they are sent, for the tests that run
+// them with sample values (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> EndOpCostHistoryData() {
+  return {{"OpeningLines", kOpeningLines},
+          {"BalanceArchive", kBalanceArchive},
+          {"BalanceRestore", kBalanceRestore},
+          {"ObjDetailArchive", kObjDetailArchive},
+          {"ObjDetailRestore", kObjDetailRestore},
+          {"CalInfoArchive", kCalInfoArchive},
+          {"CalInfoRestore", kCalInfoRestore},
+          {"CalInfoDetailArchive", kCalInfoDetailArchive},
+          {"CalInfoDetailRestore", kCalInfoDetailRestore},
+          {"ProductCalInfoArchive", kProductCalInfoArchive},
+          {"ProductCalInfoRestore", kProductCalInfoRestore},
+          {"WIPCheckArchive", kWIPCheckArchive},
+          {"WIPCheckRestore", kWIPCheckRestore},
+          {"WNCalInfoArchive", kWNCalInfoArchive},
+          {"WNCalInfoRestore", kWNCalInfoRestore}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

@@ -8,6 +8,7 @@
 #include "outside/ComError.h"
 #include "outside/Diagnostics.h"
 #include "outside/Dictionary.h"
+#include "outside/Text.h"
 #include "outside/numbering/Numerist.h"
 #include "parse/CParse.h"
 
@@ -19,12 +20,6 @@ DateValue Today() {
   std::tm local{};
   localtime_r(&now, &local);
   return MakeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-}
-
-std::string TrimBlanks(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') + 1 - first);
 }
 
 }  // namespace
@@ -58,7 +53,7 @@ std::string CCloseData::GetNewBillNumbers(std::int32_t lBillType, bool bMoreBill
         numbers += '\t';
       }
     }
-    numbers = TrimBlanks(numbers);
+    numbers = std::string(TrimSpaces(numbers));
   } catch (const ComError& error) {
     ReportSwallowedError(error, "CCloseData.GetNewBillNumbers");
   } catch (const std::exception& error) {

@@ -1,5 +1,7 @@
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "close/SqlText.h"
@@ -44,5 +46,15 @@ void CCloseData::SetCostDeputyData(const std::string& sDsn, std::int32_t lYear, 
     });
   });
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> SetCostDeputyData() {
+  return {{"DeleteNextPeriod", kDeleteNextPeriod}, {"CopyClosedPeriod", kCopyClosedPeriod}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

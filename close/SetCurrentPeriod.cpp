@@ -1,5 +1,7 @@
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "close/SqlText.h"
@@ -47,5 +49,17 @@ Variant CCloseData::SetCurrentPeriod(const std::string& sDsn, std::int32_t lNext
   });
   return Variant();
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> SetCurrentPeriod() {
+  return {{"SetCurrentYear", kSetCurrentYear},
+          {"SetCurrentPeriod", kSetCurrentPeriod},
+          {"DiscardReopenedBalances", kDiscardReopenedBalances}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

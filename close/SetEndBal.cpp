@@ -1,5 +1,7 @@
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "close/PubFunction.h"
@@ -56,5 +58,18 @@ void CCloseData::SetEndBal(const std::string& sDsn, std::int32_t lYear, std::int
     });
   });
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> SetEndBal() {
+  return {{"DeleteEndQuantities", kDeleteEndQuantities},
+          {"InsertEndQuantities", kInsertEndQuantities},
+          {"DeleteEndAmounts", kDeleteEndAmounts},
+          {"InsertEndAmounts", kInsertEndAmounts}};
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

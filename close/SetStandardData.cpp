@@ -1,6 +1,8 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "close/CCloseData.h"
 #include "close/SqlText.h"
@@ -82,5 +84,17 @@ void CCloseData::SetStandardData(const std::string& sDsn, std::int32_t lYear, st
     });
   });
 }
+
+namespace step_texts {
+
+// The step's statement templates by name, for the tests that run them with sample values
+// (tests/close/StepTexts.h).
+std::vector<std::pair<std::string_view, std::string_view>> SetStandardData() {
+  std::vector<std::pair<std::string_view, std::string_view>> texts{{"DeleteNextPeriod", kDeleteNextPeriod}};
+  for (const SettingTable& setting : kSettingTables) texts.emplace_back(setting.table, setting.copy);
+  return texts;
+}
+
+}  // namespace step_texts
 
 }  // namespace closewright

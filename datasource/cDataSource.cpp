@@ -100,8 +100,12 @@ void ClampScale(const Variant& minScale, const Variant& maxScale, std::int32_t& 
 std::string ComposeTypeName(const std::string& typeName, std::int32_t precision, bool withScale,
                             std::int32_t scale) {
   std::string size = std::to_string(precision);
-  if (withScale) size += "," + std::to_string(scale);
-  size += ")";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict, GCC bug 105329) about "," + std::string.
+  if (withScale) {
+    size += ',';
+    size += std::to_string(scale);
+  }
+  size += ')';
   const auto open = typeName.find('(');
   if (open == std::string::npos) return typeName + "(" + size;
   const auto close = typeName.find(')');

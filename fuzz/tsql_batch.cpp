@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "outside/Text.h"
 #include "outside/sqlite/TsqlLexer.h"
 #include "outside/sqlite/TsqlPlan.h"
 
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (Outline(batch, 3) != whole) std::abort();
   // A value quoted for the database reads back as one string token holding the value.
   try {
-    const auto tokens = TokenizeBatch(QuoteText(batch));
+    const auto tokens = TokenizeBatch(closewright::QuoteSqlText(batch));
     if (tokens.size() != 1 || tokens[0].kind != TokenKind::String || tokens[0].text != batch) std::abort();
   } catch (const TsqlError&) {
     std::abort();

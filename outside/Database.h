@@ -49,8 +49,9 @@ class DatabaseSession {
 /// fails with an error naming the connect string's provider.
 std::unique_ptr<DatabaseSession> OpenDatabaseSession(const std::string& connectString);
 
-/// Splits an ADO/ODBC connect string into key-value pairs (keys trimmed; values trimmed, braces and
-/// double quotes removed); later keys replace earlier ones, keys compared without regard to case.
+/// Splits an ADO/ODBC connect string into key-value pairs as ReadConnectString reads them (keys and values
+/// trimmed, braces and quotes removed); later keys replace earlier ones, keys compared without regard to
+/// case.
 std::vector<std::pair<std::string, std::string>> SplitConnectString(std::string_view connectString);
 /// The value of a key in a split connect string (case-insensitive key); nullopt when absent.
 std::optional<std::string> ConnectStringValue(const std::vector<std::pair<std::string, std::string>>& pairs,

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "outside/ComError.h"
+#include "outside/Text.h"
 
 namespace closewright {
 namespace {
@@ -14,11 +15,6 @@ constexpr std::array kDictionaryMembers{
     DispatchMember{"Add", kAdd},     DispatchMember{"Item", kItem},     DispatchMember{"Exists", kExists},
     DispatchMember{"Count", kCount}, DispatchMember{"Remove", kRemove}, DispatchMember{"Keys", kKeys},
 };
-
-std::size_t CharacterCount(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(
-      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
 
 // Byte offset of the character at a zero-based character index (text.size() past the end).
 std::size_t ByteOffset(std::string_view text, std::size_t characters) {
@@ -102,11 +98,11 @@ Variant Dictionary::Invoke(DispatchId id, std::span<Variant> arguments) {
 }
 
 std::int32_t StringBuilder::Length() const noexcept {
-  return static_cast<std::int32_t>(CharacterCount(text_));
+  return static_cast<std::int32_t>(Utf8CharacterCount(text_));
 }
 
 void StringBuilder::Remove(std::int32_t start, std::int32_t length) {
-  const auto characters = static_cast<std::int64_t>(CharacterCount(text_));
+  const auto characters = static_cast<std::int64_t>(Utf8CharacterCount(text_));
   if (start < 1 || length < 0 || start - 1 + static_cast<std::int64_t>(length) > characters) {
     throw ComError::Runtime(error_number::kInvalidProcedureCall);
   }

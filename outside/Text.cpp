@@ -39,13 +39,37 @@ std::string_view TrimWhitespace(std::string_view text) noexcept {
   return text.substr(first, last - first + 1);
 }
 
-std::string QuoteSqlText(std::string_view text) {
-  std::string quoted = "'";
+std::string_view TrimSpaces(std::string_view text) noexcept {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+std::size_t Utf8CharacterCount(std::string_view text) noexcept {
+  return static_cast<std::size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string DoubleQuoteCharacters(std::string_view text, char quote) {
+  std::string doubled;
+  doubled.reserve(text.size());
   for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
+    doubled += c;
+    if (c == quote) doubled += quote;
   }
-  return quoted + "'";
+  return doubled;
+}
+
+std::string EncloseInQuotes(std::string_view text, char quote) {
+  std::string quoted(1, quote);
+  quoted += DoubleQuoteCharacters(text, quote);
+  quoted += quote;
+  return quoted;
+}
+
+std::string QuoteSqlText(std::string_view text) {
+  return EncloseInQuotes(text, '\'');
 }
 
 }  // namespace closewright

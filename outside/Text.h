@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,14 @@ bool EqualsIgnoringCase(std::string_view left, std::string_view right) noexcept;
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept;
 /// Removes leading and trailing blanks, tabs and line breaks.
 std::string_view TrimWhitespace(std::string_view text) noexcept;
+/// Removes leading and trailing space characters only: tabs and line breaks stay.
+std::string_view TrimSpaces(std::string_view text) noexcept;
+/// The number of UTF-8 characters in `text`: every byte that does not continue a character starts one.
+std::size_t Utf8CharacterCount(std::string_view text) noexcept;
+/// `text` with each `quote` character doubled, the one escape inside a SQL quoted literal or name.
+std::string DoubleQuoteCharacters(std::string_view text, char quote);
+/// `text` between two `quote` characters, each `quote` inside doubled.
+std::string EncloseInQuotes(std::string_view text, char quote);
 /// A T-SQL string literal of `text`: in single quotes, each quote inside doubled.
 std::string QuoteSqlText(std::string_view text);
 

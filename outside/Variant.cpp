@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "outside/CivilDate.h"
 #include "outside/ComError.h"
 #include "outside/Dispatch.h"
 #include "outside/Text.h"
@@ -13,29 +14,9 @@
 namespace closewright {
 namespace {
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned mp = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-constexpr std::int64_t kDaysFrom1970To1899_12_30 = -25569;
+// The platform counts days from 1899-12-30.
+constexpr std::int64_t kDaysFrom1970To1899_12_30 = DaysFromCivil(1899, 12, 30);
+static_assert(kDaysFrom1970To1899_12_30 == -25569);
 
 [[noreturn]] void TypeMismatch() {
   throw ComError::Runtime(error_number::kTypeMismatch);
@@ -112,7 +93,10 @@ CalendarParts SplitDate(DateValue date) {
     days += date.days < 0 ? -1 : 1;
   }
   CalendarParts parts{};
-  CivilFromDays(days + kDaysFrom1970To1899_12_30, parts.year, parts.month, parts.day);
+  const CivilDate civil = CivilFromDays(days + kDaysFrom1970To1899_12_30);
+  parts.year = static_cast<int>(civil.year);
+  parts.month = static_cast<int>(civil.month);
+  parts.day = static_cast<int>(civil.day);
   parts.hour = static_cast<int>(seconds / 3600);
   parts.minute = static_cast<int>(seconds / 60 % 60);
   parts.second = static_cast<int>(seconds % 60);

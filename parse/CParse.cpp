@@ -7,17 +7,6 @@
 #include "outside/Variant.h"
 
 namespace closewright {
-namespace {
-
-// The description trims the space character only, not tabs or line breaks.
-std::string TrimSpaces(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
-}  // namespace
 
 std::string CParse::GetToken(std::string& working, char delimiter) {
   const auto at = working.find(delimiter);
@@ -32,11 +21,12 @@ std::string CParse::GetToken(std::string& working, char delimiter) {
 }
 
 std::string CParse::GetNextKey(std::string& working) {
-  return TrimSpaces(GetToken(working, '='));
+  return std::string(TrimSpaces(GetToken(working, '=')));
 }
 
 std::string CParse::GetNextValue(std::string& working) {
-  working = TrimSpaces(working);
+  // The description trims the space character only, not tabs or line breaks.
+  working = std::string(TrimSpaces(working));
   std::string value;
   if (!working.empty() && working.front() == '{') {
     working.erase(0, 1);
@@ -45,7 +35,7 @@ std::string CParse::GetNextValue(std::string& working) {
   } else {
     value = GetToken(working, ';');
   }
-  return TrimSpaces(value);
+  return std::string(TrimSpaces(value));
 }
 
 bool CParse::ParseString(const std::string& sToParse) {

@@ -25,6 +25,14 @@ std::string SectionName() {
   return ToString(kClsidCCloseData);
 }
 
+// Built by appending: GCC 12 warns falsely (-Wrestrict, GCC bug 105329) about "[" + std::string at -O2.
+std::string SectionHeader() {
+  std::string header(1, '[');
+  header += SectionName();
+  header += ']';
+  return header;
+}
+
 // Keeps every line of the registry file that does not belong to this class's section.
 std::vector<std::string> OtherEntries(const std::string& path) {
   std::vector<std::string> kept;
@@ -32,7 +40,7 @@ std::vector<std::string> OtherEntries(const std::string& path) {
   std::string line;
   bool ours = false;
   while (std::getline(in, line)) {
-    if (!line.empty() && line.front() == '[') ours = line == "[" + SectionName() + "]";
+    if (!line.empty() && line.front() == '[') ours = line == SectionHeader();
     if (!ours) kept.push_back(line);
   }
   return kept;
@@ -83,7 +91,7 @@ __attribute__((visibility("default"))) std::int32_t DllRegisterServer() {
   std::ostringstream typeLibrary;
   typeLibrary << ToString(kLibidClosewright) << ' ' << kTypeLibraryMajor << '.' << kTypeLibraryMinor << ' '
               << kTypeLibraryLocale;
-  lines.push_back("[" + SectionName() + "]");
+  lines.push_back(SectionHeader());
   lines.push_back("ProgID=" + std::string(kCloseDataProgId));
   lines.push_back("InprocServer32=" + LibraryPath());
   lines.push_back("ThreadingModel=Apartment");

@@ -9,83 +9,18 @@
 #include <vector>
 
 #include "outside/ComError.h"
+#include "outside/ConnectString.h"
 #include "outside/Text.h"
 #include "outside/odbc/OdbcProvider.h"
 
 namespace closewright {
 namespace {
 
-// One key=value pair as it stands in the text: the value unquoted, plus where its raw form (braces and
-// quotes included) starts and ends, so that it can be replaced in place.
-struct RawPair {
-  std::string key;
-  std::string value;
-  std::size_t valueBegin = 0;
-  std::size_t valueEnd = 0;
-};
-
-// How a value may be enclosed so that it can hold ";": ADO accepts braces and quotes, the ODBC driver
-// manager braces only.
-enum class Enclosing { BracesAndQuotes, BracesOnly, None };
-
-// Reads "key=value" pairs separated by ";"; an enclosed value (braces with "}}" standing for "}", or
-// quotes) may contain ";". A segment without "=" is skipped.
-std::vector<RawPair> ReadPairs(std::string_view text, Enclosing enclosing = Enclosing::BracesAndQuotes) {
-  std::vector<RawPair> pairs;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t keyEnd = text.find_first_of("=;", at);
-    if (keyEnd == std::string_view::npos) break;
-    if (text[keyEnd] == ';') {
-      at = keyEnd + 1;
-      continue;
-    }
-    RawPair pair;
-    pair.key = std::string(TrimWhitespace(text.substr(at, keyEnd - at)));
-    std::size_t position = keyEnd + 1;
-    while (position < text.size() && (text[position] == ' ' || text[position] == '\t')) ++position;
-    pair.valueBegin = position;
-    const char open = position < text.size() ? text[position] : '\0';
-    const bool enclosed = (enclosing != Enclosing::None && open == '{') ||
-                          (enclosing == Enclosing::BracesAndQuotes && (open == '"' || open == '\''));
-    if (enclosed) {
-      const char close = open == '{' ? '}' : open;
-      std::size_t scan = position + 1;
-      while (scan < text.size()) {
-        if (text[scan] == close) {
-          if (scan + 1 < text.size() && text[scan + 1] == close) {
-            pair.value.push_back(close);
-            scan += 2;
-            continue;
-          }
-          break;
-        }
-        pair.value.push_back(text[scan]);
-        ++scan;
-      }
-      // An unclosed brace or quote runs to the end of the text.
-      pair.valueEnd = scan < text.size() ? scan + 1 : text.size();
-      const std::size_t separator = text.find(';', pair.valueEnd);
-      at = separator == std::string_view::npos ? text.size() : separator + 1;
-    } else {
-      std::size_t separator = text.find(';', position);
-      if (separator == std::string_view::npos) separator = text.size();
-      std::size_t end = separator;
-      while (end > position && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-      pair.value = std::string(text.substr(position, end - position));
-      pair.valueEnd = end;
-      at = separator + 1;
-    }
-    if (!pair.key.empty()) pairs.push_back(std::move(pair));
-  }
-  return pairs;
-}
-
 // The value of the last pair whose key is one of `names` (later pairs replace earlier ones, as in ADO).
-std::optional<std::string> LastValue(const std::vector<RawPair>& pairs,
+std::optional<std::string> LastValue(const std::vector<ConnectStringPair>& pairs,
                                      std::initializer_list<std::string_view> names) {
   std::optional<std::string> found;
-  for (const RawPair& pair : pairs) {
+  for (const ConnectStringPair& pair : pairs) {
     for (std::string_view name : names) {
       if (EqualsIgnoringCase(pair.key, name)) found = pair.value;
     }
@@ -95,12 +30,6 @@ std::optional<std::string> LastValue(const std::vector<RawPair>& pairs,
 
 bool IsPasswordKey(std::string_view key) {
   return EqualsIgnoringCase(key, "PWD") || EqualsIgnoringCase(key, "Password");
-}
-
-bool IsSqlServerOleDbProviderName(std::string_view provider) {
-  provider = TrimWhitespace(provider);
-  return EqualsIgnoringCase(provider, "SQLOLEDB") || StartsWithIgnoringCase(provider, "SQLOLEDB.") ||
-         StartsWithIgnoringCase(provider, "SQLNCLI") || StartsWithIgnoringCase(provider, "MSOLEDBSQL");
 }
 
 bool IsTrue(std::string_view value) {
@@ -138,14 +67,14 @@ void AppendPair(std::string& out, std::string_view key, std::string_view value) 
 }  // namespace
 
 bool IsOleDbSqlServerConnectString(std::string_view connectString) {
-  const std::optional<std::string> provider = LastValue(ReadPairs(connectString), {"Provider"});
-  return provider && IsSqlServerOleDbProviderName(*provider);
+  const std::optional<std::string> provider = LastValue(ReadConnectString(connectString), {"Provider"});
+  return provider && IsSqlServerOleDbProvider(*provider);
 }
 
 std::string MapOleDbConnectString(std::string_view oleDbConnectString, std::string_view driver) {
-  const std::vector<RawPair> pairs = ReadPairs(oleDbConnectString);
+  const std::vector<ConnectStringPair> pairs = ReadConnectString(oleDbConnectString);
   const std::optional<std::string> provider = LastValue(pairs, {"Provider"});
-  if (!provider || !IsSqlServerOleDbProviderName(*provider)) {
+  if (!provider || !IsSqlServerOleDbProvider(*provider)) {
     throw ComError::Database(error_number::kOpenFailed, std::string(kOdbcProviderName),
                              "The connect string names no OLE DB provider for SQL Server (provider: " +
                                  (provider ? "'" + *provider + "'" : std::string("none")) +
@@ -230,10 +159,12 @@ std::string MaskConnectStringPasswords(std::string_view connectString) {
   // split on ";" disagree on quotes and braces, so mask under each reading in turn. Masking only ever
   // replaces, so a later reading cannot undo an earlier one.
   std::string masked(connectString);
-  for (Enclosing enclosing : {Enclosing::BracesAndQuotes, Enclosing::BracesOnly, Enclosing::None}) {
+  for (ConnectStringEnclosing enclosing :
+       {ConnectStringEnclosing::BracesAndQuotes, ConnectStringEnclosing::BracesOnly,
+        ConnectStringEnclosing::None}) {
     std::string next;
     std::size_t copied = 0;
-    for (const RawPair& pair : ReadPairs(masked, enclosing)) {
+    for (const ConnectStringPair& pair : ReadConnectString(masked, enclosing)) {
       if (!IsPasswordKey(pair.key)) continue;
       next.append(masked, copied, pair.valueBegin - copied);
       next.append("***");

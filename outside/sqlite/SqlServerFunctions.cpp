@@ -9,7 +9,9 @@
 #include <limits>
 #include <memory>
 
+#include "outside/CivilDate.h"
 #include "outside/Text.h"
+#include "outside/sqlite/SqliteHandles.h"
 
 namespace closewright::sqlite {
 
@@ -42,30 +44,8 @@ char Fold(char c) {
 
 constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
 
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? static_cast<unsigned>(-3) : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2 ? 1 : 0;
-}
-
-const std::int64_t kBaseDays = DaysFromCivil(1899, 12, 30);
-const std::int64_t kDays1900 = DaysFromCivil(1900, 1, 1);
+constexpr std::int64_t kBaseDays = DaysFromCivil(1899, 12, 30);
+constexpr std::int64_t kDays1900 = DaysFromCivil(1900, 1, 1);
 
 bool LeapYear(std::int64_t y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -184,15 +164,12 @@ std::string FormatDateTime(std::int64_t milliseconds) {
     rest += kMillisecondsPerDay;
     --days;
   }
-  std::int64_t y = 0;
-  unsigned m = 0;
-  unsigned d = 0;
-  CivilFromDays(days + kBaseDays, y, m, d);
+  const CivilDate date = CivilFromDays(days + kBaseDays);
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld",
-                static_cast<long long>(y), m, d, static_cast<long long>(rest / 3'600'000),
-                static_cast<long long>(rest / 60'000 % 60), static_cast<long long>(rest / 1000 % 60),
-                static_cast<long long>(rest % 1000));
+                static_cast<long long>(date.year), date.month, date.day,
+                static_cast<long long>(rest / 3'600'000), static_cast<long long>(rest / 60'000 % 60),
+                static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
   return buffer;
 }
 
@@ -550,14 +527,6 @@ void ToFloat(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
-std::size_t Utf8Length(std::string_view s) {
-  std::size_t n = 0;
-  for (char c : s) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  }
-  return n;
-}
-
 // Byte offset of the character `chars` characters into `s` (or its size).
 std::size_t Utf8Offset(std::string_view s, std::size_t chars) {
   std::size_t i = 0;
@@ -591,7 +560,7 @@ void ToText(sqlite3_context* ctx, int, sqlite3_value** argv) {
     default:
       text = std::string(TextOf(argv[0]));
   }
-  if (length >= 0 && Utf8Length(text) > static_cast<std::size_t>(length)) {
+  if (length >= 0 && Utf8CharacterCount(text) > static_cast<std::size_t>(length)) {
     text.resize(Utf8Offset(text, static_cast<std::size_t>(length)));
   }
   ResultText(ctx, text);
@@ -645,11 +614,8 @@ void DatePart(sqlite3_context* ctx, sqlite3_value** argv, char which) {
   if (!ms) return;
   std::int64_t days = *ms / kMillisecondsPerDay;
   if (*ms % kMillisecondsPerDay < 0) --days;
-  std::int64_t y = 0;
-  unsigned m = 0;
-  unsigned d = 0;
-  CivilFromDays(days + kBaseDays, y, m, d);
-  sqlite3_result_int64(ctx, which == 'y' ? y : (which == 'm' ? m : d));
+  const CivilDate date = CivilFromDays(days + kBaseDays);
+  sqlite3_result_int64(ctx, which == 'y' ? date.year : (which == 'm' ? date.month : date.day));
 }
 
 void Year(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -683,7 +649,7 @@ void Len(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
   std::string_view s = TextOf(argv[0]);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  sqlite3_result_int64(ctx, static_cast<std::int64_t>(Utf8Length(s)));
+  sqlite3_result_int64(ctx, static_cast<std::int64_t>(Utf8CharacterCount(s)));
 }
 
 void LeftOrRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
@@ -696,7 +662,7 @@ void LeftOrRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
     return RaiseFrom(
         ctx, 536, "42000",
         "Invalid length parameter passed to the " + std::string(left ? "left" : "right") + " function.");
-  const std::size_t length = Utf8Length(s);
+  const std::size_t length = Utf8CharacterCount(s);
   const auto count = static_cast<std::size_t>(n);
   if (count >= length) return ResultText(ctx, s);
   if (left) return ResultText(ctx, s.substr(0, Utf8Offset(s, count)));
@@ -724,7 +690,8 @@ void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (find.empty()) return sqlite3_result_int(ctx, 0);
   const std::size_t at = text.find(find, from);
   if (at == std::string::npos) return sqlite3_result_int(ctx, 0);
-  sqlite3_result_int64(ctx, static_cast<std::int64_t>(Utf8Length(std::string_view(text).substr(0, at)) + 1));
+  sqlite3_result_int64(
+      ctx, static_cast<std::int64_t>(Utf8CharacterCount(std::string_view(text).substr(0, at)) + 1));
 }
 
 void Replicate(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -849,11 +816,9 @@ std::optional<std::int64_t> ObjectIdOf(sqlite3* db, std::string_view argument) n
     const std::string sql = std::string("SELECT rootpage FROM ") + (tempdb ? "temp" : "main") +
                             ".sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK) {
-      sqlite3_finalize(raw);
-      return std::nullopt;
-    }
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> find(raw, sqlite3_finalize);
+    const int prepared = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+    const StatementHandle find(raw);
+    if (prepared != SQLITE_OK) return std::nullopt;
     sqlite3_bind_text(find.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(find.get()) != SQLITE_ROW) return std::nullopt;
     const std::int64_t page = sqlite3_column_int64(find.get(), 0);

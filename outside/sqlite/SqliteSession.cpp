@@ -16,6 +16,7 @@
 #include "outside/ComError.h"
 #include "outside/Text.h"
 #include "outside/sqlite/SqlServerFunctions.h"
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "outside/sqlite/TsqlPlan.h"
 
@@ -32,21 +33,14 @@ using sqlite::FormatDateTime;
 using sqlite::ParseDateTimeText;
 using sqlite::Plan;
 using sqlite::QuoteName;
-using sqlite::QuoteText;
 using sqlite::Statement;
 using sqlite::StatementKind;
 using sqlite::TypeFromDeclaration;
 using sqlite::TypeInfo;
 using sqlite::ValueKind;
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
-};
-using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using sqlite::DatabaseHandle;
+using sqlite::StatementHandle;
 
 /// An error as SQL Server reports it.
 struct ServerError {
@@ -1026,7 +1020,7 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
         if (!EqualsIgnoringCase(name, identityColumn)) columns += ", " + QuoteName(name);
       }
     }
-    const std::string next = "cw_identity_next(" + QuoteText(IdentityKey(*table)) + ")";
+    const std::string next = "cw_identity_next(" + QuoteSqlText(IdentityKey(*table)) + ")";
     std::string sql = insert.head + " (" + columns + ") ";
     if (insert.defaultValues) {
       if (insert.hasColumnList && !insert.columns.empty())
@@ -1200,11 +1194,11 @@ class SqliteSession final : public DatabaseSession, public sqlite::FunctionHost 
     ExecuteInternal("DROP TABLE " + table->Qualified(), s);
     if (MetaTableExists(schema, kIdentityTable)) {
       ExecuteInternal(
-          "DELETE FROM " + schema + "." + kIdentityTable + " WHERE table_name = " + QuoteText(name), s);
+          "DELETE FROM " + schema + "." + kIdentityTable + " WHERE table_name = " + QuoteSqlText(name), s);
     }
     if (MetaTableExists(schema, kConstraintTable)) {
       ExecuteInternal(
-          "DELETE FROM " + schema + "." + kConstraintTable + " WHERE table_name = " + QuoteText(name), s);
+          "DELETE FROM " + schema + "." + kConstraintTable + " WHERE table_name = " + QuoteSqlText(name), s);
     }
     if (identityInsert_ && *identityInsert_ == key) identityInsert_.reset();
     lastIdentityState_ = nullptr;

@@ -17,17 +17,6 @@ bool IsNamePart(unsigned char c) {
   return std::isalnum(c) != 0 || c == '_' || c == '$' || c >= 0x80;
 }
 
-// The value between two quote characters, a quote inside it doubled.
-std::string Quoted(std::string_view value, char quote) {
-  std::string quoted(1, quote);
-  for (char c : value) {
-    if (c == quote) quoted += quote;
-    quoted += c;
-  }
-  quoted += quote;
-  return quoted;
-}
-
 TsqlError LexError(std::int32_t native, std::string message, std::int32_t line) {
   return TsqlError{native, "42000", std::move(message), line};
 }
@@ -39,11 +28,7 @@ bool Token::IsWord(std::string_view upperWord) const {
 }
 
 std::string QuoteName(std::string_view name) {
-  return Quoted(name, '"');
-}
-
-std::string QuoteText(std::string_view value) {
-  return Quoted(value, '\'');
+  return EncloseInQuotes(name, '"');
 }
 
 std::string SyntaxShape(std::string_view text) {

@@ -68,8 +68,6 @@ std::vector<Token> TokenizeBatch(std::string_view batch);
 
 /// Quotes a name for SQLite: "name" with embedded double quotes doubled.
 std::string QuoteName(std::string_view name);
-/// Quotes a text value for SQLite: 'value' with embedded single quotes doubled.
-std::string QuoteText(std::string_view value);
 
 /// A SQLite statement text with the values of its literals blurred: every string literal becomes '' and
 /// every digit of a plain decimal number becomes 1. Two texts of one shape parse alike, so a statement

@@ -69,7 +69,7 @@ std::string Emit(const Token& t) {
     case TokenKind::TempName:
       return QuoteName(t.text);
     case TokenKind::String:
-      return QuoteText(t.text);
+      return QuoteSqlText(t.text);
     case TokenKind::Variable:
       return ToUpperAscii(t.text);
     default:

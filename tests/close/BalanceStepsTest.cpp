@@ -14,102 +14,13 @@
 #include "outside/Dispatch.h"
 #include "outside/ObjectContext.h"
 #include "outside/calendar/FiscalTerm.h"
+#include "support/GoldenTexts.h"
 #include "support/TestDatabase.h"
 
 namespace closewright {
 namespace {
 
 const std::string kIsolation = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
-
-// What each step sends for sample periods: the isolation statement of the connection, then its own texts.
-// clang-format off
-const std::vector<std::string> kEndBalTexts{
-    kIsolation,
-    "Delete OPCostBalance WHERE FTypeID=3 AND FYear=2011 AND FPeriod=3",
-    "INSERT INTO OPCostBalance(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FCostItemID,FOnlnQty,FNotStockQty,FTypeID) \r\n"
-      " SELECT '2011.03',2011,3,a.FICMOInterID,a.FCostCenterID,0,a.FWIPQty,a.FNotStockQty,3  \r\n"
-      " FROM OPCostWIPCheck a INNER JOIN icmo b on a.FICMOInterID =b.finterid \r\n"
-      " WHERE a.FYearPeriod='2011.03' and (b.fstatus<>3 OR (b.fstatus=3 AND (a.FWIPQty+a.FNotStockQty)<>0) OR (b.fstatus=3 AND b.fCloseDate>='2011-04-01')) and b.FCancellation=0 \r\n",
-    "Delete OPCostBalance WHERE FTypeID=4 AND FYear=2011 AND FPeriod=3",
-    "INSERT INTO OPCostBalance(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FCostItemID,FEndBal,FTypeID)\r\n"
-      " SELECT '2011.03',2011,3,a.FICMOInterID,a.FCostCenterID,a.FCostItemID,a.FOnlineAmount,4 \r\n"
-      " FROM OPCostCalinfo a INNER JOIN icmo b on a.FICMOInterID =b.finterid \r\n"
-      " WHERE a.FYearPeriod='2011.03'  and (b.fstatus<>3 OR (b.fstatus=3 AND a.FOnlineAmount<>0)  OR (b.fstatus=3 AND b.fCloseDate>='2011-04-01')) and b.FCancellation=0 \r\n",
-};
-const std::vector<std::string> kBegBalTexts{
-    kIsolation,
-    "    IF ISNULL(OBJECT_ID('TEMPDB..#OPCostCalinfo'),0)<>0 \r\n"
-      " DROP TABLE #OPCostCalinfo \r\n"
-      " CREATE TABLE #OPCostCalinfo(FICMOInterID INT NOT NULL DEFAULT(0)) \r\n"
-      " INSERT INTO #OPCostCalinfo(FICMOInterID) \r\n"
-      " select DISTINCT C.FICMOInterID \r\n"
-      " From OPCostBalance C \r\n"
-      " INNER JOIN ICMO MO ON MO.FInterID=C.FICMOInterID \r\n"
-      " where C.FTypeID=4 AND C.FYearPeriod='2011.12' And MO.FClosed = 0 \r\n"
-      " And MO.FCancellation = 0 And MO.FStatus = 3 and \r\n"
-      " mo.FCloseDate<'2012-01-01' \r\n"
-      " group by C.FICMOInterID having sum(C.Fendbal)=0 \r\n"
-      " Union \r\n"
-      " select DISTINCT A.FICMOInterID \r\n"
-      " from (SELECT DISTINCT FICMOInterID FROM OPCostBalance WHERE FYearPeriod='2011.12' AND FTypeID=3) A \r\n"
-      " INNER JOIN ICMO MO ON MO.FInterID=A.FICMOInterID \r\n"
-      " left join  (SELECT DISTINCT FICMOInterID FROM OPCostBalance WHERE FYearPeriod='2011.12' AND FTypeID=4) B on A.FICMOInterID = B.FICMOInterID \r\n"
-      " Where B.FICMOInterID Is Null And mo.FClosed = 0 \r\n"
-      " And MO.FCancellation = 0 And MO.FStatus = 3 and \r\n"
-      " mo.FCloseDate<'2012-01-01'\r\n",
-    " DELETE FROM OPCostBalance    WHERE FYear=2012\r\n"
-      " AND FPeriod=1\r\n"
-      " AND FTypeID=1 ",
-    "Insert Into OPCostBalance(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FCostItemID,FQty,FBegNotStockQty,FTypeID)\r\n"
-      "SELECT '2012.01',2012,1,FICMOInterID,FCostCenterID,FCostItemID,FOnlnQty,FNotStockQty,1\r\n"
-      " FROM OPCostBalance \r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12\r\n"
-      " AND FTypeID=3 \r\n"
-      "AND NOT EXISTS (select 1 from #OPCostCalinfo C where C.FICMOInterID=OPCostBalance.FICMOInterID)\r\n",
-    " DELETE FROM OPCostBalance    WHERE FYear=2012\r\n"
-      " AND FPeriod=1\r\n"
-      " AND FTypeID=2 ",
-    "Insert Into OPCostBalance(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FCostItemID,FBegBal,FTypeID)\r\n"
-      "SELECT '2012.01',2012,1,FICMOInterID,FCostCenterID,FCostItemID,FEndBal,2\r\n"
-      " FROM OPCostBalance \r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12\r\n"
-      " AND FTypeID=4 \r\n"
-      "AND NOT EXISTS (select 1 from #OPCostCalinfo C where C.FICMOInterID=OPCostBalance.FICMOInterID)\r\n",
-    " DELETE FROM OPCostObjDetail    WHERE FYear=2012\r\n"
-      " AND FPeriod=1\r\n",
-    " INSERT INTO OPCostObjDetail(FYearPeriod,FYear,FPeriod,FICMOInterID,FCostCenterID,FCostItemID,FMaterielID,FBatchNo,FBegUnOutQty,FBegUnInQty,FUsedAmount)\r\n"
-      " SELECT '2012.01',2012,1,FICMOInterID , FCostCenterID, FCostItemID, FMaterielID, FBatchNo,FOnlineQty,FNotStockQty,FOnlineAmount \r\n"
-      " FROM OPCostCalinfoDetail \r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12\r\n"
-      " AND not(FOnlineQty=0 AND FOnlineAmount=0 AND FNotStockQty=0) \r\n"
-      "AND NOT EXISTS (select 1 from #OPCostCalinfo C where C.FICMOInterID=OPCostCalinfoDetail.FICMOInterID)\r\n",
-    "Update OPCostObjDetail SET FPrice=FUsedAmount/(FBegUnOutQty+FBegUnInQty) WHERE (FBegUnOutQty+FBegUnInQty)<>0 AND FYear=2012\r\n"
-      " AND FPeriod=1\r\n",
-    "    IF ISNULL(OBJECT_ID('TEMPDB..#OPCostCalinfo'),0)<>0 \r\n"
-      " DROP TABLE #OPCostCalinfo\r\n",
-};
-const std::vector<std::string> kForwardTexts{
-    kIsolation,
-    "UPDATE t_SystemProfile SET FValue = '2011' WHERE FCategory = 'OPCost' AND FKey = 'CurrentYear'",
-    "UPDATE t_SystemProfile SET FValue = '3' WHERE FCategory = 'OPCost' AND FKey = 'CurrentPeriod'",
-};
-const std::vector<std::string> kReopenTexts{
-    kIsolation,
-    "UPDATE t_SystemProfile SET FValue = '2011' WHERE FCategory = 'OPCost' AND FKey = 'CurrentYear'",
-    "UPDATE t_SystemProfile SET FValue = '10' WHERE FCategory = 'OPCost' AND FKey = 'CurrentPeriod'DELETE FROM opcostBalance WHERE FYear+0.0001*FPeriod > 2011.001\r\n"
-      " DELETE FROM opcostBalance WHERE FYear= 2011 and FPeriod= 10 and FTypeID in (3,4) ",
-};
-const std::vector<std::string> kDeputyTexts{
-    kIsolation,
-    "Delete FROM OPCostDeputyInfo WHERE FYearPeriod='2012.01'",
-    "Insert INTO OPCostDeputyInfo(FYear,FPeriod,FYearPeriod,FCostItemID,FProductID,FAmount)\r\n"
-      " SELECT 2012,1,'2012.01',FCostItemID,FProductID,FAmount  FROM OPCostDeputyInfo\r\n"
-      " WHERE FYearPeriod='2011.12'",
-};
-// clang-format on
 
 // The tables the four balance steps read and write, reduced to the columns they name.
 const std::vector<std::string> kTables{
@@ -575,26 +486,32 @@ TEST_F(BalanceStepsTest, AFailureAtAnyStatementLeavesTheDatabaseAsItWas) {
   EXPECT_EQ(Snapshot(), before);
 }
 
-// The texts each step sends, byte for byte, called late-bound as a caller does.
+// The texts each step sends, byte for byte, called late-bound as a caller does: the isolation statement of
+// the connection, then the step's own texts, as tests/golden records them.
 TEST_F(BalanceStepsTest, EachStepSendsItsStatementTextsByteForByte) {
-  EXPECT_EQ(Traced([&] { Call("SetEndBal", {Variant(dsn_), Variant(2011), Variant(3)}); }), kEndBalTexts);
-  EXPECT_EQ(Traced([&] {
-              Call("SetBegBal", {Variant(dsn_), Variant(2011), Variant(12), Variant(2012), Variant(1)});
-            }),
-            kBegBalTexts);
-  EXPECT_EQ(Traced([&] {
-              Call("SetCurrentPeriod", {Variant(dsn_), Variant(2011), Variant(3)});
-            }),
-            kForwardTexts);
-  EXPECT_EQ(Traced([&] {
-              Call("SetCurrentPeriod", {Variant(dsn_), Variant(2011), Variant(10), Variant(true)});
-            }),
-            kReopenTexts);
-  EXPECT_EQ(
-      Traced([&] {
-        Call("SetCostDeputyData", {Variant(dsn_), Variant(2011), Variant(12), Variant(2012), Variant(1)});
-      }),
-      kDeputyTexts);
+  const auto expectGolden = [](const std::string& golden, const std::vector<std::string>& sent) {
+    EXPECT_EQ(sent, testing::GoldenTexts(golden, sent)) << golden;
+  };
+  const std::vector<std::string> endBal = Traced([&] {
+    Call("SetEndBal", {Variant(dsn_), Variant(2011), Variant(3)});
+  });
+  expectGolden("SetEndBal-2011.03.txt", endBal);
+  const std::vector<std::string> begBal = Traced([&] {
+    Call("SetBegBal", {Variant(dsn_), Variant(2011), Variant(12), Variant(2012), Variant(1)});
+  });
+  expectGolden("SetBegBal-2011.12-2012.01.txt", begBal);
+  const std::vector<std::string> forward = Traced([&] {
+    Call("SetCurrentPeriod", {Variant(dsn_), Variant(2011), Variant(3)});
+  });
+  expectGolden("SetCurrentPeriod-2011.03.txt", forward);
+  const std::vector<std::string> reopen = Traced([&] {
+    Call("SetCurrentPeriod", {Variant(dsn_), Variant(2011), Variant(10), Variant(true)});
+  });
+  expectGolden("SetCurrentPeriod-reopen-2011.10.txt", reopen);
+  const std::vector<std::string> deputy = Traced([&] {
+    Call("SetCostDeputyData", {Variant(dsn_), Variant(2011), Variant(12), Variant(2012), Variant(1)});
+  });
+  expectGolden("SetCostDeputyData-2011.12-2012.01.txt", deputy);
   // Periods written into the reopen comparison in their shortest form.
   for (const auto& [period, number] :
        std::vector<std::pair<int, std::string>>{{3, "2011.0003"}, {12, "2011.0012"}}) {

@@ -17,6 +17,7 @@
 #include "outside/Dispatch.h"
 #include "outside/ObjectContext.h"
 #include "outside/numbering/Numerist.h"
+#include "support/GoldenTexts.h"
 #include "support/TestDatabase.h"
 
 namespace closewright {
@@ -28,56 +29,14 @@ using testing::TemporaryDatabase;
 
 const std::string kIsolation = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
 
-// What SetStandardData sends for closed period 2011/12 and next period 2012/1, before the bill copy.
+// What SetStandardData sends for closed period 2011/12 and next period 2012/1 over three source bills: the
+// isolation statement, the ten setting-table statements, the source-bill and id-counter queries, the bill
+// script.
+const std::string kGolden = "SetStandardData-2011.12-2012.01.txt";
+constexpr std::size_t kSourceBillsQuery = 11;
+constexpr std::size_t kIdCounterQuery = 12;
+
 // clang-format off
-const std::vector<std::string> kSettingTexts{
-    "Delete FROM OPCostRationStandardInfo WHERE FYear=2012 AND FPeriod=1",
-    "Insert INTO OPCostRationStandardInfo(FYearPeriod,FYear,FPeriod,FDeptID,FCostCenterID,FStandardID,FCostItemID,FQty,FTraceTypeID,FICMOInterID)\r\n"
-      " SELECT '2012.01',2012,1,FDeptID,FCostCenterID,FStandardID,FCostItemID,FQty,FTraceTypeID,FICMOInterID  FROM OPCostRationStandardInfo\r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12",
-    "Delete FROM OPCostTaxonStandardInfo WHERE FYear=2012 AND FPeriod=1",
-    "Insert INTO OPCostTaxonStandardInfo(FYearPeriod,FYear,FPeriod,FDeptID,FCostObjID,FStandardID,FCostItemID,FProductID,FQty)\r\n"
-      " SELECT '2012.01',2012,1,FDeptID,FCostObjID,FStandardID,FCostItemID,FProductID,FQty  FROM OPCostTaxonStandardInfo\r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12",
-    "Delete FROM OPCostStandardSet WHERE FYear=2012 AND FPeriod=1",
-    "Insert INTO OPCostStandardSet(FYearPeriod,FYear,FPeriod,FDeptID,FCostCenterID,FStandardID,FExpID,FDeptAll,FTraceType)\r\n"
-      " SELECT '2012.01',2012,1,FDeptID,FCostCenterID,FStandardID,FExpID,FDeptAll,FTraceType  FROM OPCostStandardSet\r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12",
-    "Delete FROM OPCostTaxonSet WHERE FYear=2012 AND FPeriod=1",
-    "Insert INTO OPCostTaxonSet(FYearPeriod,FYear,FPeriod,FCostObjID,FStandardID,FDeptAll)\r\n"
-      " SELECT '2012.01',2012,1,FCostObjID,FStandardID,FDeptAll FROM OPCostTaxonSet\r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12",
-    "Delete FROM OPCostStandardSetOnPro WHERE FYear=2012 AND FPeriod=1",
-    "Insert INTO OPCostStandardSetOnPro(FYearPeriod,FYear,FPeriod,FDeptID,FCostCenterID,FStandardID,FExpID,FDeptAll,FTraceType,FMaterialAssignID)\r\n"
-      " SELECT '2012.01',2012,1,FDeptID,FCostCenterID,FStandardID,FExpID,FDeptAll,FTraceType,FMaterialAssignID  FROM OPCostStandardSetOnPro\r\n"
-      " WHERE FYear=2011\r\n"
-      " AND FPeriod=12",
-};
-
-const std::string kSourceBillsQuery =
-    " Select  FID, FClassTypeID, FBillNo, FStandardID, FStandardNum, FStandardName, FWorkProcStep, FYearPeriod, FISImport from OPCostStandardData Where FYearPeriod ='2011.12' Order by FID";
-const std::string kIdCounterQuery = "select FMaxNum from ICMaxNum where FTableName='OPCostStandardData'";
-
-// One bill's header and line copy in the script, into 2012.01, tasks closed before 2012-01-01 left out.
-std::string BillCopy(const std::string& newId, const std::string& billNo, const std::string& sourceId) {
-  return " Insert into OPCostStandardData (FID,FClassTypeID,FBillNo,FStandardNum,FStandardID,FStandardName,FWorkProcStep,FYearPeriod)\r\n"
-         " Select " + newId + ", FClassTypeID,'" + billNo + "',FStandardNum,FStandardID,FStandardName,FWorkProcStep,'2012.01' From OPCostStandardData\r\n"
-         " Where FID = " + sourceId + "\r\n"
-         " Insert into OPCostStandardDataEntry (FID,FIndex,FCostObjNum,FDeptNum,FCostCenter,FCostCenterName,FWorkProcNum,FQty,FICMOInterID,FICMONo,FOperSN)\r\n"
-         " Select " + newId + ", t1.FIndex,t1.FCostObjNum,t1.FDeptNum,t1.FCostCenter,t1.FCostCenterName,t1.FWorkProcNum,t1.FQty,t1.FICMOInterID,t1.FICMONo,t1.FOperSN From OPCostStandardDataEntry t1 LEFT JOIN ICMO mo ON t1.FICMOInterID=mo.FInterID AND mo.FStatus=3 AND mo.FCloseDate<'2012-01-01'\r\n"
-         " Where t1.FID = " + sourceId + " AND mo.FInterID is null\r\n";
-}
-
-const std::string kBillScript =
-    " Delete from OPCostStandardData Where FYearPeriod ='2012.01'\r\n" +
-    BillCopy("101", "1011111-000001", "5") + BillCopy("102", "1011111-000002", "7") +
-    BillCopy("103", "1011111-000003", "9") +
-    " Update ICMaxNum set FMaxNum =103 Where FTableName= 'OPCostStandardData'";
-
 // Period 2011/3 and its neighbours. Tasks: 1 closed mid-period; 2 closed on the day after the period end;
 // 3 closed later; 4 open; 5 closed on the period's last evening; 6 open though it carries a close date.
 const std::vector<std::string> kLedger{
@@ -253,21 +212,20 @@ TEST_F(StandardStepsTest, SendsTheTenStatementsAndTheBillScriptByteForByte) {
     if (text.text.find("t_BillNoCounter") == std::string::npos) sent.push_back(text);
   }
   ASSERT_EQ(sent.size(), 14u);
+  std::vector<std::string> sentTexts;
+  for (const SentText& text : sent) sentTexts.push_back(text.text);
+  EXPECT_EQ(sentTexts, testing::GoldenTexts(kGolden, sentTexts));
   EXPECT_EQ(sent[0].text, kIsolation);
-  for (std::size_t i = 0; i < kSettingTexts.size(); ++i) {
-    EXPECT_EQ(sent[1 + i].operation, "Execute");
-    EXPECT_EQ(sent[1 + i].text, kSettingTexts[i]) << "statement " << i + 1;
-    EXPECT_EQ(sent[1 + i].connection, sent[0].connection);
+  for (std::size_t i = 1; i <= 10; ++i) {
+    EXPECT_EQ(sent[i].operation, "Execute");
+    EXPECT_EQ(sent[i].connection, sent[0].connection);
   }
   EXPECT_EQ(sent[11].operation, "Recordset.Open");
-  EXPECT_EQ(sent[11].text, kSourceBillsQuery);
   EXPECT_EQ(sent[12].operation, "Recordset.Open");
-  EXPECT_EQ(sent[12].text, kIdCounterQuery);
   // The recordsets read over connections of their own; the script goes over the step's connection.
   EXPECT_NE(sent[11].connection, sent[0].connection);
   EXPECT_NE(sent[12].connection, sent[0].connection);
   EXPECT_EQ(sent[13].operation, "Execute");
-  EXPECT_EQ(sent[13].text, kBillScript);
   EXPECT_EQ(sent[13].connection, sent[0].connection);
   EXPECT_EQ(recorder.votes, std::vector<std::string>{"SetComplete"});
 }
@@ -353,7 +311,7 @@ TEST_F(StandardStepsTest, WithoutSourceBillsNoScriptIsSentAndTheIdCounterIsNotRe
   // The five tables were empty, yet the bill copy ran: it looked for bills and found none.
   ASSERT_EQ(recorder.texts.size(), 12u);
   EXPECT_EQ(recorder.texts.back().operation, "Recordset.Open");
-  EXPECT_EQ(recorder.texts.back().text, kSourceBillsQuery);
+  EXPECT_EQ(recorder.texts.back().text, testing::GoldenTexts(kGolden).at(kSourceBillsQuery));
   EXPECT_EQ(Rows("SELECT FID FROM OPCostStandardData"), std::vector<std::string>{"50"});
   EXPECT_EQ(Rows("SELECT FMaxNum FROM ICMaxNum"), std::vector<std::string>{"100"});
 }
@@ -363,7 +321,7 @@ TEST_F(StandardStepsTest, WithoutAnIdCounterRowNothingIsCopiedAndNoErrorIsRaised
   Run({"DELETE FROM ICMaxNum WHERE FTableName='OPCostStandardData'"});
   Recorder recorder;
   CCloseData().SetStandardData(dsn_, 2011, 3, 2011, 4);
-  EXPECT_EQ(recorder.texts.back().text, kIdCounterQuery);
+  EXPECT_EQ(recorder.texts.back().text, testing::GoldenTexts(kGolden).at(kIdCounterQuery));
   EXPECT_EQ(Rows("SELECT FID FROM OPCostStandardData WHERE FYearPeriod='2011.04'"),
             std::vector<std::string>{"50"});
   EXPECT_EQ(Settings(kSettingTables[0], 2011, 4).size(), 2u);

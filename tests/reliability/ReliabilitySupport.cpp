@@ -15,25 +15,20 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "tools/ledger/LedgerGenerator.h"
 
 namespace closewright::testing {
 namespace {
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using sqlite::DatabaseHandle;
+using sqlite::StatementHandle;
 
-SqliteHandle OpenReadOnly(const std::string& file) {
+DatabaseHandle OpenReadOnly(const std::string& file) {
   sqlite3* raw = nullptr;
   sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  SqliteHandle db(raw);
+  DatabaseHandle db(raw);
   // The ledger's text columns compare with the provider's own collation.
   RegisterSqliteDialect(db.get());
   // Opening may have to roll a killed writer's journal back first; give that a moment.
@@ -137,7 +132,7 @@ int WaitTool(pid_t pid) {
 }
 
 std::map<std::string, std::string> LedgerDump(const std::string& file, const std::set<std::string>& leftOut) {
-  SqliteHandle db = OpenReadOnly(file);
+  DatabaseHandle db = OpenReadOnly(file);
   std::map<std::string, std::string> dump;
   // One read transaction, so the dump is one state of the ledger even while a writer runs.
   sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
@@ -207,7 +202,7 @@ std::string DescribeDifferences(const std::map<std::string, std::string>& expect
 }
 
 std::string QueryRow(const std::string& file, const std::string& sql) {
-  SqliteHandle db = OpenReadOnly(file);
+  DatabaseHandle db = OpenReadOnly(file);
   StatementHandle statement = Prepare(db.get(), sql);
   std::string row;
   if (sqlite3_step(statement.get()) == SQLITE_ROW) {

@@ -5,9 +5,12 @@
 #include <thread>
 
 #include "close/CCloseData.h"
+#include "outside/CivilDate.h"
 #include "outside/ComError.h"
+#include "outside/Database.h"
 #include "outside/Dictionary.h"
 #include "outside/SharedProperty.h"
+#include "outside/Text.h"
 #include "outside/Variant.h"
 #include "registration/Identifiers.h"
 #include "registration/ServerEntryPoints.h"
@@ -66,6 +69,49 @@ TEST(Variant, DatesCountDaysFrom1899_12_30) {
   EXPECT_EQ(parts.minute, 45);
   EXPECT_EQ(parts.second, 7);
   EXPECT_EQ(Variant("2011-03-31").ToDate(), MakeDate(2011, 3, 31));
+}
+
+// The platform's dates, the embedded provider's datetime functions and the sample ledger share one count.
+TEST(CivilDate, CountsDaysFrom1970AndBackAcrossEveryEra) {
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(2000, 3, 1), 11017);
+  EXPECT_EQ(DaysFromCivil(1600, 2, 29) + 1, DaysFromCivil(1600, 3, 1));
+  EXPECT_EQ(DaysFromCivil(1900, 2, 28) + 1, DaysFromCivil(1900, 3, 1));
+  EXPECT_EQ(DaysFromCivil(-1, 12, 31) + 1, DaysFromCivil(0, 1, 1));
+  for (std::int64_t days = -800'000; days <= 3'000'000; days += 97) {
+    const CivilDate date = CivilFromDays(days);
+    ASSERT_EQ(DaysFromCivil(date), days) << date.year << '-' << date.month << '-' << date.day;
+    ASSERT_GE(date.month, 1u);
+    ASSERT_LE(date.month, 12u);
+    ASSERT_GE(date.day, 1u);
+    ASSERT_LE(date.day, 31u);
+  }
+}
+
+TEST(Text, QuotesTrimsAndCountsAsTheSqlTextsNeed) {
+  EXPECT_EQ(QuoteSqlText("O'Brien"), "'O''Brien'");
+  EXPECT_EQ(QuoteSqlText(""), "''");
+  EXPECT_EQ(DoubleQuoteCharacters("a'b''c", '\''), "a''b''''c");
+  EXPECT_EQ(EncloseInQuotes("say \"hi\"", '"'), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(TrimSpaces("  a b \t "), "a b \t");
+  EXPECT_EQ(TrimSpaces("   "), "");
+  EXPECT_EQ(Utf8CharacterCount("\xE6\x9C\x9F\xE6\x9C\xAB"
+                               "a\xC3\xA9"),
+            4u);
+}
+
+// The provider choice and the ODBC mapping read a connect string alike.
+TEST(ConnectString, SplitsAsTheProvidersReadIt) {
+  const auto pairs = SplitConnectString(
+      " Provider = Closewright.SQLite ;stray;Data Source={a;b}}c};Name='it''s';provider=Other;Empty=;=x");
+  ASSERT_EQ(pairs.size(), 4u);
+  EXPECT_EQ(ConnectStringValue(pairs, "PROVIDER"), "Other");
+  EXPECT_EQ(pairs[0].first, "Provider");
+  EXPECT_EQ(ConnectStringValue(pairs, "Data Source"), "a;b}c");
+  EXPECT_EQ(ConnectStringValue(pairs, "Name"), "it's");
+  EXPECT_EQ(ConnectStringValue(pairs, "Empty"), "");
+  EXPECT_FALSE(ConnectStringValue(pairs, "stray"));
+  EXPECT_EQ(ConnectStringValue(SplitConnectString("Data Source=ledger.db\r\n"), "Data Source"), "ledger.db");
 }
 
 TEST(Dictionary, KeepsInsertionOrderAndRejectsRepeatedAdd) {

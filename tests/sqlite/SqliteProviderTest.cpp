@@ -8,6 +8,7 @@
 #include <string>
 
 #include "outside/ComError.h"
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "support/TestDatabase.h"
 
@@ -375,13 +376,15 @@ TEST(SqliteProviderFile, ASecondWriterIsRefusedAtOnceWhileReadersGoOn) {
   other->Rollback();
 
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(file.File().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA journal_mode", -1, &statement, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "wal");
-  sqlite3_finalize(statement);
-  sqlite3_close(raw);
+  const int opened = sqlite3_open_v2(file.File().c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  const sqlite::DatabaseHandle db(raw);
+  ASSERT_EQ(opened, SQLITE_OK);
+  sqlite3_stmt* rawStatement = nullptr;
+  const int prepared = sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode", -1, &rawStatement, nullptr);
+  const sqlite::StatementHandle statement(rawStatement);
+  ASSERT_EQ(prepared, SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(statement.get()), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0)), "wal");
 }
 
 TEST(SqliteProviderFile, APlainSqliteConnectionReadsAndWritesTheLedgerOnceTheDialectIsRegistered) {
@@ -392,27 +395,29 @@ TEST(SqliteProviderFile, APlainSqliteConnectionReadsAndWritesTheLedgerOnceTheDia
     session->Execute("INSERT INTO ICMO(FInterID, FBillNo, FCloseDate) VALUES (1, 'Wo-1', '20110331')");
   }
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(file.File().c_str(), &raw), SQLITE_OK);
-  ASSERT_EQ(RegisterSqliteDialect(raw), SQLITE_OK);
+  const int opened = sqlite3_open(file.File().c_str(), &raw);
+  const sqlite::DatabaseHandle db(raw);
+  ASSERT_EQ(opened, SQLITE_OK);
+  ASSERT_EQ(RegisterSqliteDialect(db.get()), SQLITE_OK);
   char* message = nullptr;
   EXPECT_EQ(
-      sqlite3_exec(raw, "INSERT INTO ICMO(FInterID, FBillNo, FCloseDate) VALUES (2, 'WO-2', '4/1/2011')",
+      sqlite3_exec(db.get(), "INSERT INTO ICMO(FInterID, FBillNo, FCloseDate) VALUES (2, 'WO-2', '4/1/2011')",
                    nullptr, nullptr, &message),
       SQLITE_OK)
       << (message != nullptr ? message : "");
   sqlite3_free(message);
-  sqlite3_stmt* statement = nullptr;
-  ASSERT_EQ(
-      sqlite3_prepare_v2(raw,
+  sqlite3_stmt* rawStatement = nullptr;
+  const int prepared =
+      sqlite3_prepare_v2(db.get(),
                          "SELECT COUNT(*), MAX(FCloseDate) FROM ICMO WHERE FBillNo IN ('wo-1 ', 'wo-2') AND "
                          "FCloseDate >= '2011-03-31'",
-                         -1, &statement, nullptr),
-      SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(statement, 0), 2);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)), "2011-04-01 00:00:00.000");
-  sqlite3_finalize(statement);
-  sqlite3_close(raw);
+                         -1, &rawStatement, nullptr);
+  const sqlite::StatementHandle statement(rawStatement);
+  ASSERT_EQ(prepared, SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(statement.get()), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(statement.get(), 0), 2);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 1)),
+               "2011-04-01 00:00:00.000");
 }
 
 TEST(SqliteProviderFile, OpeningWithoutADataSourceFailsClearly) {

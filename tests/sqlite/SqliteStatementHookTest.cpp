@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "support/TestDatabase.h"
 
@@ -54,8 +55,9 @@ TEST(SqliteStatementHook, ReportedStatementsRebuildTheSameRowsOnAPlainConnection
   EXPECT_TRUE(insertSeen);
 
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(replayed.File().c_str(), &raw), SQLITE_OK);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  const int opened = sqlite3_open(replayed.File().c_str(), &raw);
+  const sqlite::DatabaseHandle db(raw);
+  ASSERT_EQ(opened, SQLITE_OK);
   ASSERT_EQ(RegisterSqliteDialect(db.get()), SQLITE_OK);
   for (const std::string& sql : statements) {
     char* message = nullptr;
@@ -64,10 +66,10 @@ TEST(SqliteStatementHook, ReportedStatementsRebuildTheSameRowsOnAPlainConnection
     sqlite3_free(message);
   }
   sqlite3_stmt* rawStatement = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db.get(), "SELECT FInterID, FBillNo, FCloseDate FROM ICMO", -1, &rawStatement,
-                               nullptr),
-            SQLITE_OK);
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> row(rawStatement, sqlite3_finalize);
+  const int prepared = sqlite3_prepare_v2(db.get(), "SELECT FInterID, FBillNo, FCloseDate FROM ICMO", -1,
+                                          &rawStatement, nullptr);
+  const sqlite::StatementHandle row(rawStatement);
+  ASSERT_EQ(prepared, SQLITE_OK);
   ASSERT_EQ(sqlite3_step(row.get()), SQLITE_ROW);
   EXPECT_EQ(sqlite3_column_int(row.get(), 0), 7);
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row.get(), 1)), "WO-7-X");

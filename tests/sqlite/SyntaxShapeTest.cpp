@@ -8,20 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/TsqlLexer.h"
 
 namespace closewright::sqlite {
 namespace {
 
-struct Closer {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
 // Whether SQLite gets past parsing the text (an unknown table or function is not a syntax error).
 bool Parses(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* statement = nullptr;
-  const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr);
-  sqlite3_finalize(statement);
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+  const StatementHandle statement(raw);
   if (rc == SQLITE_OK) return true;
   const std::string message = sqlite3_errmsg(db);
   return message.find("syntax error") == std::string::npos &&
@@ -58,8 +55,9 @@ TEST(SyntaxShape, ValuesBlurButNamesParametersAndSpecialLiteralsStay) {
 
 TEST(SyntaxShape, TextsOfOneShapeParseAlike) {
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
-  std::unique_ptr<sqlite3, Closer> db(raw);
+  const int opened = sqlite3_open(":memory:", &raw);
+  DatabaseHandle db(raw);
+  ASSERT_EQ(opened, SQLITE_OK);
   const std::vector<std::string> texts = {
       "SELECT 1",         "SELECT 0",         "SELECT 00",          "SELECT 0x",
       "SELECT 1x",        "SELECT 0x1",       "SELECT 1x1",         "SELECT 9x9",

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
+#include <cstddef>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
 #include "outside/Ado.h"
+#include "outside/CivilDate.h"
 #include "outside/ComError.h"
 #include "outside/ObjectContext.h"
+#include "outside/Text.h"
 
 namespace closewright::ledger {
 namespace {
@@ -106,25 +107,12 @@ struct Day {
 };
 
 std::int64_t DaysFromCivil(Day d) {
-  const int y = d.month <= 2 ? d.year - 1 : d.year;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int mp = (d.month + 9) % 12;
-  const int doy = (153 * mp + 2) / 5 + d.day - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<std::int64_t>(era) * 146097 + doe;
+  return closewright::DaysFromCivil(d.year, static_cast<unsigned>(d.month), static_cast<unsigned>(d.day));
 }
 
-Day CivilFromDays(std::int64_t z) {
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<int>(z - era * 146097);
-  const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int mp = (5 * doy + 2) / 153;
-  const int day = doy - (153 * mp + 2) / 5 + 1;
-  const int month = mp < 10 ? mp + 3 : mp - 9;
-  const int year = static_cast<int>(yoe + era * 400) + (month <= 2 ? 1 : 0);
-  return {year, month, day};
+Day CivilFromDays(std::int64_t days) {
+  const CivilDate date = closewright::CivilFromDays(days);
+  return {static_cast<int>(date.year), static_cast<int>(date.month), static_cast<int>(date.day)};
 }
 
 Day AddDays(Day d, std::int64_t days) {
@@ -454,15 +442,7 @@ class Values {
  public:
   Values& Int(std::int64_t value) { return Append(std::to_string(value)); }
   Values& Dec(Fixed value) { return Append(FormatFixed(value)); }
-  Values& Text(std::string_view value) {
-    std::string quoted = "'";
-    for (char c : value) {
-      quoted += c;
-      if (c == '\'') quoted += '\'';
-    }
-    quoted += '\'';
-    return Append(quoted);
-  }
+  Values& Text(std::string_view value) { return Append(QuoteSqlText(value)); }
   Values& Date(Day value) { return Append(DateLiteral(value)); }
   Values& Null() { return Append("NULL"); }
   // Appends values already formatted by another Values.
@@ -1201,15 +1181,13 @@ std::string EmbeddedConnectString(const std::string& file) {
   return "Provider=Closewright.SQLite;Data Source=" + file;
 }
 
+// schema/closewright.sql, byte for byte, embedded at build time (cmake/EmbedText.cmake): an installed tool
+// needs no path to the source tree to create a ledger.
+extern const unsigned char kReferenceSchemaText[];
+extern const std::size_t kReferenceSchemaTextSize;
+
 std::string ReferenceSchema() {
-  std::ifstream in(CLOSEWRIGHT_SCHEMA_FILE, std::ios::binary);
-  if (!in) {
-    throw ComError(error_number::kOpenFailed, std::string(kSource),
-                   std::string("cannot read the reference schema ") + CLOSEWRIGHT_SCHEMA_FILE);
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(reinterpret_cast<const char*>(kReferenceSchemaText), kReferenceSchemaTextSize);
 }
 
 std::vector<std::string> SchemaTableNames() {

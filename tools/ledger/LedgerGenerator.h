@@ -44,7 +44,7 @@ struct LedgerSummary {
 /// `Provider=Closewright.SQLite;Data Source=<file>`.
 std::string EmbeddedConnectString(const std::string& file);
 
-/// The reference schema's text (schema/closewright.sql); error when the file cannot be read.
+/// The reference schema's text: schema/closewright.sql byte for byte, built into the library.
 std::string ReferenceSchema();
 /// The tables the reference schema creates, in its order.
 std::vector<std::string> SchemaTableNames();
