@@ -6,14 +6,19 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "outside/sqlite/SqliteHandles.h"
 #include "support/ShellTool.h"
 #include "support/TestDatabase.h"
+#include "tools/closewright/CloseDriver.h"
 #include "tools/ledger/LedgerGenerator.h"
 
 namespace closewright {
@@ -25,10 +30,8 @@ using RunResult = testing::ShellRun;
 
 using testing::RunToolLine;
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+using sqlite::DatabaseHandle;
+using sqlite::StatementHandle;
 
 // The ledger's text and date columns name the provider's collations; an outside reader needs collations
 // of those names to read them at all. Byte order is enough for counting and comparing dumps.
@@ -38,18 +41,25 @@ int CompareBytes(void*, int leftLength, const void* left, int rightLength, const
   return order != 0 ? order : leftLength - rightLength;
 }
 
-SqliteHandle OpenRaw(const std::string& file) {
+DatabaseHandle OpenRaw(const std::string& file) {
   sqlite3* db = nullptr;
   sqlite3_open(file.c_str(), &db);
   for (const char* name : {"CI", "DT"}) {
     sqlite3_create_collation_v2(db, name, SQLITE_UTF8, nullptr, CompareBytes, nullptr);
   }
   sqlite3_busy_timeout(db, 5000);
-  return SqliteHandle(db);
+  return DatabaseHandle(db);
+}
+
+// A statement for `sql`; a text that does not prepare gives none, and stepping it gives no rows.
+StatementHandle Prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+  return StatementHandle(statement);
 }
 
 void RunRaw(const std::string& file, const std::string& sql) {
-  SqliteHandle db = OpenRaw(file);
+  DatabaseHandle db = OpenRaw(file);
   char* message = nullptr;
   ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
       << (message ? message : "") << " in " << sql;
@@ -58,59 +68,50 @@ void RunRaw(const std::string& file, const std::string& sql) {
 // Every row of every ledger table as text, table by table. The provider's identity counters advance by
 // design even when a transaction rolls back, and the close log records every run, so both stay aside.
 std::map<std::string, std::string> Dump(const std::string& file) {
-  SqliteHandle db = OpenRaw(file);
+  DatabaseHandle db = OpenRaw(file);
   std::map<std::string, std::string> dump;
   std::vector<std::string> tables;
-  sqlite3_stmt* list = nullptr;
-  sqlite3_prepare_v2(
-      db.get(),
-      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' AND name NOT "
-      "IN ('closewright_identity', 't_CloseLog') ORDER BY name",
-      -1, &list, nullptr);
-  while (sqlite3_step(list) == SQLITE_ROW)
-    tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list, 0)));
-  sqlite3_finalize(list);
+  {
+    const StatementHandle list = Prepare(
+        db.get(),
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' AND name NOT "
+        "IN ('closewright_identity', 't_CloseLog') ORDER BY name");
+    while (sqlite3_step(list.get()) == SQLITE_ROW)
+      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+  }
   for (const std::string& table : tables) {
-    sqlite3_stmt* rows = nullptr;
-    sqlite3_prepare_v2(db.get(), ("SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3").c_str(), -1, &rows,
-                       nullptr);
+    const StatementHandle rows = Prepare(db.get(), "SELECT * FROM \"" + table + "\" ORDER BY 1, 2, 3");
     std::string text;
-    while (sqlite3_step(rows) == SQLITE_ROW) {
-      for (int column = 0; column < sqlite3_column_count(rows); ++column) {
-        const unsigned char* value = sqlite3_column_text(rows, column);
+    while (sqlite3_step(rows.get()) == SQLITE_ROW) {
+      for (int column = 0; column < sqlite3_column_count(rows.get()); ++column) {
+        const unsigned char* value = sqlite3_column_text(rows.get(), column);
         text += value ? reinterpret_cast<const char*>(value) : "NULL";
         text += '|';
       }
       text += '\n';
     }
-    sqlite3_finalize(rows);
     dump[table] = text;
   }
   return dump;
 }
 
 double Scalar(const std::string& file, const std::string& sql) {
-  SqliteHandle db = OpenRaw(file);
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &statement, nullptr);
+  DatabaseHandle db = OpenRaw(file);
+  const StatementHandle statement = Prepare(db.get(), sql);
   double value = -1;
-  if (sqlite3_step(statement) == SQLITE_ROW) value = sqlite3_column_double(statement, 0);
-  sqlite3_finalize(statement);
+  if (sqlite3_step(statement.get()) == SQLITE_ROW) value = sqlite3_column_double(statement.get(), 0);
   return value;
 }
 
 std::string CurrentPeriodOf(const std::string& file) {
-  SqliteHandle db = OpenRaw(file);
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(
+  DatabaseHandle db = OpenRaw(file);
+  const StatementHandle statement = Prepare(
       db.get(),
       "SELECT (SELECT FValue FROM t_SystemProfile WHERE FCategory='OPCost' AND FKey='CurrentYear') || "
-      "'/' || (SELECT FValue FROM t_SystemProfile WHERE FCategory='OPCost' AND FKey='CurrentPeriod')",
-      -1, &statement, nullptr);
+      "'/' || (SELECT FValue FROM t_SystemProfile WHERE FCategory='OPCost' AND FKey='CurrentPeriod')");
   std::string value;
-  if (sqlite3_step(statement) == SQLITE_ROW)
-    value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-  sqlite3_finalize(statement);
+  if (sqlite3_step(statement.get()) == SQLITE_ROW)
+    value = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
   return value;
 }
 
@@ -140,6 +141,7 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
   RunResult close = RunToolLine("close " + Db() + " --year 2011 --period 3");
   ASSERT_EQ(close.exitCode, 0) << close.output;
   EXPECT_NE(close.output.find("[8/8] SetCurrentPeriod"), std::string::npos);
+  EXPECT_NE(close.output.find("close of 2011/3 done in "), std::string::npos) << close.output;
   EXPECT_EQ(CurrentPeriodOf(database.File()), "2011/4");
   // The closed period's working rows moved whole into history.
   EXPECT_EQ(Rows("OPCostCalInfo", "2011.03"), 0);
@@ -186,9 +188,32 @@ TEST_F(CloseDriverTest, CloseThenCloseNextThenReopenTwiceReturnsToTheStart) {
   }
   EXPECT_EQ(start.at("t_SystemProfile"), end.at("t_SystemProfile"));
 
+  // The log: a header over one line per run, newest first; the same runs as JSON.
   RunResult log = RunToolLine("log " + Db());
   EXPECT_EQ(log.exitCode, 0);
-  EXPECT_EQ(std::count(log.output.begin(), log.output.end(), '\n'), 4) << log.output;
+  EXPECT_EQ(std::count(log.output.begin(), log.output.end(), '\n'), 5) << log.output;
+  EXPECT_EQ(log.output.rfind("id  action  period  next ", 0), 0u) << log.output;
+  std::istringstream rows(log.output);
+  std::string header, row;
+  std::getline(rows, header);
+  const auto durationAt = header.find("duration");
+  while (std::getline(rows, row)) {
+    // Right-aligned under the header, every duration ends where the header's word does.
+    ASSERT_GE(row.size(), durationAt + 8) << log.output;
+    EXPECT_TRUE(row.compare(durationAt + 6, 2, "ms") == 0 || row.compare(durationAt + 7, 1, "s") == 0)
+        << log.output;
+  }
+  RunResult json = RunToolLine("log " + Db() + " --json --limit 3");
+  ASSERT_EQ(json.exitCode, 0) << json.output;
+  const nlohmann::json entries = nlohmann::json::parse(json.output);
+  ASSERT_EQ(entries.size(), 3u) << json.output;
+  EXPECT_EQ(entries[0]["action"], "reopen");
+  EXPECT_EQ(entries[0]["period"]["period"], 3);
+  EXPECT_EQ(entries[2]["action"], "close");
+  EXPECT_EQ(entries[2]["next"]["period"], 5);
+  EXPECT_EQ(entries[2]["outcome"], "done");
+  EXPECT_GT(entries[0]["id"].get<int>(), entries[1]["id"].get<int>());
+  EXPECT_TRUE(entries[0]["seconds"].is_number()) << json.output;
 }
 
 TEST_F(CloseDriverTest, AFailureInAnyStepLeavesTheLedgerAsItWasAndIsLogged) {
@@ -231,6 +256,56 @@ TEST_F(CloseDriverTest, PreviewChangesNothingAndReportsWhatACloseReports) {
   EXPECT_NE(preview.output.find("\"preview\":true"), std::string::npos);
 }
 
+// Opening a missing embedded ledger would create an empty one; a mistyped name is refused in one line,
+// creating nothing, by every command that needs a ledger. Only a caller's own SQL may make one.
+TEST_F(CloseDriverTest, AMistypedLedgerIsRefusedInOneLineAndNothingIsCreated) {
+  const std::string typo = database.File() + ".typo";
+  const std::string description =
+      "\"ConnectString={Provider=Closewright.SQLite;Data Source=" + typo + "};DBMS Name=SQLite\"";
+  for (const std::string& arguments :
+       {"close --year 2011 --period 3 --db " + typo, "reopen --year 2011 --period 3 --dsn " + description,
+        "log --db " + typo, "check --db " + typo, "query --db " + typo + " \"SELECT 1\"",
+        "call SetEndBal --db " + typo + " 2011 3"}) {
+    const RunResult run = RunToolLine(arguments);
+    EXPECT_EQ(run.exitCode, 1) << arguments << "\n" << run.output;
+    EXPECT_EQ(run.output, "error: no ledger at " + typo +
+                              " (it does not exist); create one with closewright init --db " + typo + "\n")
+        << arguments;
+    EXPECT_FALSE(std::filesystem::exists(typo)) << arguments;
+  }
+  // What the old mistake left behind, an empty file, is no ledger either.
+  const std::string empty = database.File() + ".empty";
+  std::ofstream{empty};
+  const RunResult onEmpty = RunToolLine("close --year 2011 --period 3 --db " + empty);
+  EXPECT_EQ(onEmpty.exitCode, 1) << onEmpty.output;
+  EXPECT_NE(onEmpty.output.find("no ledger at " + empty + " (the file is empty)"), std::string::npos)
+      << onEmpty.output;
+  std::filesystem::remove(empty);
+
+  EXPECT_EQ(RunToolLine("call ExecuteSQL --db " + typo + " \"CREATE TABLE t (FID INT)\"").exitCode, 0);
+  EXPECT_TRUE(std::filesystem::exists(typo));
+  // init makes the ledger a --dsn names, and the commands then find it.
+  const std::string made = database.File() + ".made";
+  const RunResult init =
+      RunToolLine("init --tasks 0 --dsn \"ConnectString={Provider=Closewright.SQLite;Data Source=" + made +
+                  "};DBMS Name=SQLite\"");
+  EXPECT_EQ(init.exitCode, 0) << init.output;
+  EXPECT_EQ(RunToolLine("log --db " + made).exitCode, 0);
+  for (const std::string& file : {typo, made}) std::filesystem::remove(file);
+}
+
+TEST(DurationText, ThreeDigitsInMillisecondsBelowASecondAndInSecondsFromThere) {
+  using tool::DurationText;
+  EXPECT_EQ(DurationText(0.0852538), "85.3 ms");
+  EXPECT_EQ(DurationText(0.00004), "0.040 ms");
+  EXPECT_EQ(DurationText(0.0099996), "10.0 ms");  // rounds into the next width, not "10.00 ms"
+  EXPECT_EQ(DurationText(0.9997), "1.00 s");      // and into seconds, not "1000 ms"
+  EXPECT_EQ(DurationText(1.234), "1.23 s");
+  EXPECT_EQ(DurationText(12.34), "12.3 s");
+  EXPECT_EQ(DurationText(123.4), "123 s");
+  EXPECT_EQ(DurationText(-0.001), "0.000 ms");
+}
+
 TEST_F(CloseDriverTest, OutOfOrderClosesAndReopensAreRefusedWithExitCode3) {
   const auto before = Dump(database.File());
   for (const std::string arguments : {
@@ -249,7 +324,7 @@ TEST_F(CloseDriverTest, OutOfOrderClosesAndReopensAreRefusedWithExitCode3) {
 
 TEST_F(CloseDriverTest, TwoClosesAtOnceOneCompletesTheOtherIsRefusedAtOnce) {
   // Hold the ledger's write lock the way a running close does, then start another close.
-  SqliteHandle holder = OpenRaw(database.File());
+  DatabaseHandle holder = OpenRaw(database.File());
   ASSERT_EQ(sqlite3_exec(holder.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   RunResult second = RunToolLine("close " + Db() + " --year 2011 --period 3");
   EXPECT_EQ(second.exitCode, 3) << second.output;

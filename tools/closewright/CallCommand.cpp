@@ -3,15 +3,14 @@
 
 #include "close/CCloseData.h"
 #include "outside/ObjectContext.h"
+#include "outside/Text.h"
 #include "tools/closewright/Commands.h"
 
 namespace closewright::tool {
 
 void AddCallCommand(CLI::App& app, GlobalOptions& /*options*/) {
-  struct CallOptions {
+  struct CallOptions : LedgerTarget {
     std::string method;
-    std::string description;
-    std::string databaseFile;
     std::vector<std::string> arguments;
   };
   auto call = std::make_shared<CallOptions>();
@@ -22,16 +21,11 @@ void AddCallCommand(CLI::App& app, GlobalOptions& /*options*/) {
       "  closewright call SetEndBal --dsn D 2011 3\n"
       "  closewright call ExecuteSQL --db ledger.db \"DELETE FROM t SELECT 1\"");
   command->add_option("method", call->method, "Method name (ExecuteSQL, SetEndBal, ...)")->required();
-  auto* dsn = command->add_option("--dsn", call->description, "Connection description");
-  auto* db = command->add_option("--db", call->databaseFile, "Embedded ledger file (instead of --dsn)");
-  dsn->excludes(db);
+  AddLedgerTarget(command, *call);
   command->add_option("arguments", call->arguments, "The method's remaining parameters");
   command->callback([call] {
-    if (call->description.empty() && call->databaseFile.empty()) {
-      throw CLI::ValidationError("call", "--dsn or --db is required");
-    }
-    const std::string description =
-        call->description.empty() ? DescriptionForDatabaseFile(call->databaseFile) : call->description;
+    // A caller's own SQL may be what makes the ledger; every close step needs one that exists.
+    const std::string description = call->Description("call", EqualsIgnoringCase(call->method, "ExecuteSQL"));
     auto object = CreateObject(kCloseDataProgId);
     std::vector<Variant> arguments{Variant(description)};
     for (const std::string& argument : call->arguments) arguments.emplace_back(argument);

@@ -1,13 +1,20 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "outside/ComError.h"
+#include "outside/Text.h"
+#include "outside/Variant.h"
 #include "tools/closewright/CloseDriver.h"
 #include "tools/closewright/Commands.h"
+#include "tools/closewright/TraceWriter.h"
 #include "tools/ledger/LedgerGenerator.h"
 
 namespace closewright::tool {
@@ -27,7 +34,8 @@ struct PeriodOptions : LedgerTarget {
 void PrintProgress(int index, int count, const std::string& step, double seconds) {
   static const bool terminal = ::isatty(STDERR_FILENO) != 0;
   char line[128];
-  std::snprintf(line, sizeof line, "[%d/%d] %-22s %6.2f s", index, count, step.c_str(), seconds);
+  std::snprintf(line, sizeof line, "[%d/%d] %-22s %9s", index, count, step.c_str(),
+                DurationText(seconds).c_str());
   if (terminal) {
     std::cerr << '\r' << line << "\x1b[K" << (index == count ? "\n" : "") << std::flush;
   } else {
@@ -49,8 +57,61 @@ void PrintReport(const RunReport& report, bool json) {
   }
   std::cout << ReportAsTable(report);
   std::cout << report.action << " of " << ToText(report.period)
-            << (report.preview ? " previewed and rolled back" : " done") << " in " << report.seconds
-            << " s\n";
+            << (report.preview ? " previewed and rolled back" : " done") << " in "
+            << DurationText(report.seconds) << '\n';
+}
+
+// Columns as wide as their widest cell, so that the log reads down as well as across; the error, often
+// long, comes last and unpadded.
+std::string LogAsTable(const std::vector<CloseLogRow>& rows) {
+  std::vector<std::vector<std::string>> cells{
+      {"id", "action", "period", "next", "user", "start", "end", "outcome", "duration", "error"}};
+  for (const CloseLogRow& row : rows) {
+    cells.push_back({std::to_string(row.id), row.action, ToText(row.period), ToText(row.next), row.user,
+                     row.start, row.end, row.outcome, DurationText(row.seconds), row.error});
+  }
+  // Widths in characters, not bytes: a user name may be written in any script.
+  std::vector<std::size_t> widths(cells.front().size(), 0);
+  for (const auto& line : cells)
+    for (std::size_t i = 0; i < line.size(); ++i)
+      widths[i] = std::max(widths[i], Utf8CharacterCount(line[i]));
+  // Numbers line up on the right, like the figures of the close's summary.
+  const auto rightAligned = [](std::size_t column) { return column == 0 || column == 8; };
+  std::ostringstream text;
+  for (const auto& line : cells) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const std::string padding(widths[i] - Utf8CharacterCount(line[i]), ' ');
+      if (i + 1 == line.size()) {
+        out += line[i];
+      } else {
+        out += rightAligned(i) ? padding + line[i] : line[i] + padding;
+        out += "  ";
+      }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    text << out << '\n';
+  }
+  return text.str();
+}
+
+std::string LogAsJson(const std::vector<CloseLogRow>& rows) {
+  const auto period = [](Period p) {
+    return "{\"year\":" + std::to_string(p.year) + ",\"period\":" + std::to_string(p.period) + "}";
+  };
+  const auto text = [](const std::string& value) { return "\"" + JsonEscape(value) + "\""; };
+  std::ostringstream json;
+  json << '[';
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const CloseLogRow& row = rows[i];
+    json << (i ? "," : "") << "{\"id\":" << row.id << ",\"action\":" << text(row.action)
+         << ",\"period\":" << period(row.period) << ",\"next\":" << period(row.next)
+         << ",\"user\":" << text(row.user) << ",\"start\":" << text(row.start) << ",\"end\":" << text(row.end)
+         << ",\"outcome\":" << text(row.outcome) << ",\"seconds\":" << FormatDouble(row.seconds)
+         << ",\"error\":" << text(row.error) << '}';
+  }
+  json << ']';
+  return json.str();
 }
 
 RunOptions MakeRunOptions(const PeriodOptions& options, const std::string& command) {
@@ -113,43 +174,47 @@ void AddReopenCommand(CLI::App& app) {
 void AddLogCommand(CLI::App& app) {
   auto options = std::make_shared<PeriodOptions>();
   auto limit = std::make_shared<int>(20);
-  CLI::App* command = app.add_subcommand("log", "List the close log, newest first.");
+  CLI::App* command = app.add_subcommand(
+      "log", "List the close log, newest first: one line per close or reopen, failed ones too.");
   AddLedgerTarget(command, *options);
-  command->add_option("--limit", *limit, "How many entries (default 20)");
+  command->add_option("--limit", *limit, "How many entries (default 20)")->check(CLI::Range(0, 1000000));
+  command->add_flag("--json", options->json, "Print the entries as one JSON array");
   command->callback([options, limit] {
-    for (const std::string& line : CloseLogLines(options->Description("log"), *limit))
-      std::cout << line << '\n';
+    const std::vector<CloseLogRow> rows = CloseLogRows(options->Description("log"), *limit);
+    std::cout << (options->json ? LogAsJson(rows) + "\n" : LogAsTable(rows));
   });
 }
 
 void AddDemoCommand(CLI::App& app) {
-  struct DemoOptions {
-    std::string databaseFile = "closewright-demo.db";
+  struct DemoOptions : LedgerTarget {
     std::int32_t tasks = 1000;
     std::uint64_t seed = 1;
   };
   auto options = std::make_shared<DemoOptions>();
+  options->databaseFile = "closewright-demo.db";
   CLI::App* command = app.add_subcommand(
       "demo",
       "Generate a sample ledger, close its current period with progress and summary, reopen it, and show "
       "that "
       "the reopened ledger equals the one before the close. The ledger file is created afresh.");
-  command->add_option("--db", options->databaseFile, "Ledger file to create (replaced if it exists)");
+  AddLedgerTarget(command, *options,
+                  "Ledger file to create (replaced if it exists; default closewright-demo.db)");
   command->add_option("--tasks", options->tasks, "Production tasks to generate (default 1000)");
   command->add_option("--seed", options->seed, "Generator seed (default 1)");
   command->callback([options] {
+    const std::string file = options->EmbeddedFile("demo");
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-      std::filesystem::remove(options->databaseFile + suffix);
+      std::filesystem::remove(file + suffix);
     }
-    const std::string connectString = ledger::EmbeddedConnectString(options->databaseFile);
+    const std::string connectString = ledger::EmbeddedConnectString(file);
     ledger::CreateSchema(connectString);
     ledger::LedgerOptions ledgerOptions;
     ledgerOptions.tasks = options->tasks;
     ledgerOptions.seed = options->seed;
     const ledger::LedgerSummary summary = ledger::GenerateLedger(connectString, ledgerOptions);
-    std::cout << "generated " << options->databaseFile << ": " << options->tasks << " tasks, "
-              << summary.TotalRows() << " rows\n";
-    const std::string description = DescriptionForDatabaseFile(options->databaseFile);
+    std::cout << "generated " << file << ": " << options->tasks << " tasks, " << summary.TotalRows()
+              << " rows\n";
+    const std::string description = DescriptionForDatabaseFile(file);
     const auto before = LedgerChecksums(description);
 
     RunOptions run;

@@ -218,9 +218,7 @@ std::string Timestamp() {
 std::string StepsText(const RunReport& report) {
   std::ostringstream text;
   for (const StepTiming& step : report.steps) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
-    text << step.step << ' ' << seconds << "s; ";
+    text << step.step << ' ' << DurationText(step.seconds) << "; ";
   }
   for (const TableChange& change : report.tables) {
     if (change.closedBefore != change.closedAfter || change.nextBefore != change.nextAfter) {
@@ -442,26 +440,45 @@ std::vector<std::pair<std::string, std::string>> LedgerChecksums(const std::stri
   return checksums;
 }
 
-std::vector<std::string> CloseLogLines(const std::string& description, int limit) {
+std::vector<CloseLogRow> CloseLogRows(const std::string& description, int limit) {
   Connection cn;
   cn.Open(ConnectStringOf(description));
   const ResultTable rows =
       Fetch(cn,
             "SELECT FID, FAction, FYear, FPeriod, FNextYear, FNextPeriod, FUser, FStartTime, "
             "FEndTime, FOutcome, FSeconds, FError FROM t_CloseLog ORDER BY FID DESC");
-  std::vector<std::string> lines;
+  const auto text = [](const Variant& value) { return value.IsNull() ? std::string() : value.ToString(); };
+  const auto number = [](const Variant& value) { return value.IsNull() ? 0 : value.ToLong(); };
+  std::vector<CloseLogRow> log;
   for (const auto& row : rows.rows) {
-    if (static_cast<int>(lines.size()) >= limit) break;
-    std::ostringstream line;
-    line << row[0].ToString() << '\t' << row[1].ToString() << '\t' << row[2].ToString() << '/'
-         << row[3].ToString() << '\t' << row[4].ToString() << '/' << row[5].ToString() << '\t'
-         << row[6].ToString() << '\t' << row[7].ToString() << '\t' << row[8].ToString() << '\t'
-         << row[9].ToString() << '\t' << FormatDouble(row[10].IsNull() ? 0.0 : row[10].ToDouble()) << " s";
-    if (!row[11].IsNull() && !row[11].ToString().empty()) line << '\t' << row[11].ToString();
-    lines.push_back(line.str());
+    if (static_cast<int>(log.size()) >= limit) break;
+    CloseLogRow entry;
+    entry.id = number(row[0]);
+    entry.action = text(row[1]);
+    entry.period = Period{number(row[2]), number(row[3])};
+    entry.next = Period{number(row[4]), number(row[5])};
+    entry.user = text(row[6]);
+    entry.start = text(row[7]);
+    entry.end = text(row[8]);
+    entry.outcome = text(row[9]);
+    entry.seconds = row[10].IsNull() ? 0.0 : row[10].ToDouble();
+    entry.error = text(row[11]);
+    log.push_back(std::move(entry));
   }
   cn.Close();
-  return lines;
+  return log;
+}
+
+std::string DurationText(double seconds) {
+  if (!(seconds > 0)) seconds = 0;  // a clock step back, or no value at all
+  // The precision follows the value as it will print, so that 999.7 ms reads 1.00 s and not 1000 ms.
+  const double milliseconds = seconds * 1000;
+  const bool inSeconds = milliseconds >= 999.5;
+  const double value = inSeconds ? seconds : milliseconds;
+  const int decimals = value < 0.9995 ? 3 : value < 9.995 ? 2 : value < 99.95 ? 1 : 0;
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f %s", decimals, value, inSeconds ? "s" : "ms");
+  return text;
 }
 
 std::string ReportAsJson(const RunReport& report) {

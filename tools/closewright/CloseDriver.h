@@ -85,8 +85,23 @@ RunReport RunReopen(const RunOptions& options);
 /// t_SystemProfile; FIDs of renumbered tables left out.
 std::vector<std::pair<std::string, std::string>> LedgerChecksums(const std::string& description);
 
-/// The close log, newest first, as text lines.
-std::vector<std::string> CloseLogLines(const std::string& description, int limit);
+/// One run recorded in t_CloseLog.
+struct CloseLogRow {
+  std::int64_t id = 0;
+  std::string action;  // "close" or "reopen"
+  Period period, next;
+  std::string user, start, end;
+  std::string outcome;  // "done" or "failed in <step>"
+  double seconds = 0;
+  std::string error;  // the failure's error line; empty when done
+};
+
+/// The close log, newest first, at most `limit` runs.
+std::vector<CloseLogRow> CloseLogRows(const std::string& description, int limit);
+
+/// A duration as a person reads it: three digits, in milliseconds below a second ("85.3 ms") and in seconds
+/// from there ("1.23 s", "12.3 s", "123 s").
+std::string DurationText(double seconds);
 
 std::string ReportAsJson(const RunReport& report);
 std::string ReportAsTable(const RunReport& report);

@@ -25,10 +25,16 @@ std::string DescriptionForDatabaseFile(const std::string& file);
 struct LedgerTarget {
   std::string description;
   std::string databaseFile;
-  /// The description to connect with; a usage error naming `command` when neither option was given.
-  std::string Description(const std::string& command) const;
+  /// The description to connect with; a usage error naming `command` when neither option was given. An
+  /// embedded ledger file that does not exist is refused (opening it would create an empty one) unless the
+  /// command may create it.
+  std::string Description(const std::string& command, bool mayCreate = false) const;
+  /// The embedded ledger file a creating command (init, demo) makes: `--db FILE`, or the Data Source of a
+  /// `--dsn` that names the embedded provider; a usage error for any other description.
+  std::string EmbeddedFile(const std::string& command) const;
 };
-void AddLedgerTarget(CLI::App* command, LedgerTarget& target);
+void AddLedgerTarget(CLI::App* command, LedgerTarget& target,
+                     const std::string& fileHelp = "Embedded ledger file (instead of --dsn)");
 
 // Calendar-month periods of four-digit years: the period arithmetic (period 12 + 1, year + 1) stays within
 // range and every key the close writes is one the calendar knows.

@@ -18,8 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct InitOptions {
-  std::string database;
+struct InitOptions : LedgerTarget {
   ledger::LedgerOptions ledger;
   bool force = false;
 };
@@ -32,11 +31,12 @@ void RemoveDatabaseFiles(const fs::path& file) {
 }
 
 void RunInit(const InitOptions& options) {
-  const fs::path target(options.database);
+  const std::string database = options.EmbeddedFile("init");
+  const fs::path target(database);
   std::error_code error;
-  if (fs::is_directory(target, error)) throw Refused(options.database + " is a directory");
+  if (fs::is_directory(target, error)) throw Refused(database + " is a directory");
   if (fs::exists(target, error) && fs::file_size(target, error) > 0 && !options.force) {
-    throw Refused(options.database + " already exists and is not empty; pass --force to replace it");
+    throw Refused(database + " already exists and is not empty; pass --force to replace it");
   }
 
   // The ledger is built beside the target and moved over it only once complete, so that a failure leaves
@@ -66,7 +66,7 @@ void RunInit(const InitOptions& options) {
   fs::rename(partial, target, error);
   if (error) {
     RemoveDatabaseFiles(partial);
-    throw std::runtime_error("cannot move the new ledger to " + options.database + ": " + error.message());
+    throw std::runtime_error("cannot move the new ledger to " + database + ": " + error.message());
   }
   for (const char* suffix : {"-wal", "-shm", "-journal"})
     fs::remove(fs::path(target.string() + suffix), error);
@@ -74,15 +74,15 @@ void RunInit(const InitOptions& options) {
 
   const auto tables = ledger::SchemaTableNames();
   if (options.ledger.tasks == 0) {
-    std::printf("Created %s: %zu tables of the reference schema, no ledger rows (%.2f s)\n",
-                options.database.c_str(), tables.size(), seconds);
+    std::printf("Created %s: %zu tables of the reference schema, no ledger rows (%s)\n", database.c_str(),
+                tables.size(), DurationText(seconds).c_str());
     return;
   }
   std::printf(
-      "Created %s: %zu tables, %d production tasks (seed %llu), current period %d.%02d, %lld rows (%.2f s)\n",
-      options.database.c_str(), tables.size(), options.ledger.tasks,
+      "Created %s: %zu tables, %d production tasks (seed %llu), current period %d.%02d, %lld rows (%s)\n",
+      database.c_str(), tables.size(), options.ledger.tasks,
       static_cast<unsigned long long>(options.ledger.seed), options.ledger.year, options.ledger.period,
-      static_cast<long long>(summary.TotalRows()), seconds);
+      static_cast<long long>(summary.TotalRows()), DurationText(seconds).c_str());
   for (const ledger::TableCount& table : summary.tables) {
     std::printf("  %-38s %10lld\n", table.table.c_str(), static_cast<long long>(table.rows));
   }
@@ -94,7 +94,7 @@ void AddInitCommand(CLI::App& app, GlobalOptions& /*options*/) {
   auto init = std::make_shared<InitOptions>();
   CLI::App* command = app.add_subcommand(
       "init", "Create a ledger database: the reference schema and a generated sample ledger");
-  command->add_option("--db", init->database, "Database file to create (embedded provider)")->required();
+  AddLedgerTarget(command, *init, "Database file to create (embedded provider)");
   command->add_option("--tasks", init->ledger.tasks, "Number of production tasks; 0 creates the schema only")
       ->check(CLI::Range(0, 10'000'000))
       ->capture_default_str();

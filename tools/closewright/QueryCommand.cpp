@@ -7,25 +7,17 @@
 namespace closewright::tool {
 
 void AddQueryCommand(CLI::App& app, GlobalOptions& /*options*/) {
-  struct QueryOptions {
-    std::string description;
-    std::string databaseFile;
+  struct QueryOptions : LedgerTarget {
     std::string text;
   };
   auto query = std::make_shared<QueryOptions>();
   CLI::App* command = app.add_subcommand(
       "query", "Run a query and print its result as tab-separated text with a header line.");
-  auto* dsn = command->add_option("--dsn", query->description, "Connection description");
-  auto* db = command->add_option("--db", query->databaseFile, "Embedded ledger file (instead of --dsn)");
-  dsn->excludes(db);
+  AddLedgerTarget(command, *query);
   command->add_option("text", query->text, "The query text")->required();
   command->callback([query] {
-    if (query->description.empty() && query->databaseFile.empty()) {
-      throw CLI::ValidationError("query", "--dsn or --db is required");
-    }
     CParse parser;
-    parser.ParseString(query->description.empty() ? DescriptionForDatabaseFile(query->databaseFile)
-                                                  : query->description);
+    parser.ParseString(query->Description("query"));
     Connection connection;
     connection.Open(parser.ConStr());
     Recordset recordset;
