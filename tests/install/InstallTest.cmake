@@ -1,7 +1,9 @@
 # The install test: installs a build tree into a fresh prefix, checks what went there, and builds and runs
 # the consumer project against it as a host's own project would, through find_package(Closewright).
 #   cmake -DBUILD_DIR=<build tree> -DWORK_DIR=<scratch> -DLIBDIR=<lib> -DGENERATOR=<gen> -DCXX_COMPILER=<c++>
-#         [-DMAKE_PROGRAM=<ninja>] -P InstallTest.cmake
+#         [-DMAKE_PROGRAM=<ninja>] [-DCXX_FLAGS=<flags>] [-DEXE_LINKER_FLAGS=<flags>] -P InstallTest.cmake
+# The consumer is compiled and linked with the build tree's own flags: a library built under a sanitizer
+# loads only into a program linked with the same runtime.
 foreach(required BUILD_DIR WORK_DIR LIBDIR GENERATOR CXX_COMPILER)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "InstallTest.cmake: -D${required}=... is required")
@@ -59,6 +61,7 @@ if(MAKE_PROGRAM)
 endif()
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK_DIR}/consumer -G ${GENERATOR} ${makeProgram}
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix}
+    "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS}"
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF)
 file(READ ${WORK_DIR}/consumer/CMakeCache.txt cache)
 if(NOT cache MATCHES "Closewright_DIR:PATH=${prefix}/${LIBDIR}/cmake/Closewright")
