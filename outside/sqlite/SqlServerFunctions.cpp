@@ -8,9 +8,12 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <span>
+#include <string>
 
 #include "outside/CivilDate.h"
 #include "outside/Text.h"
+#include "outside/sqlite/FunctionCatalogue.h"
 #include "outside/sqlite/SqliteHandles.h"
 
 namespace closewright::sqlite {
@@ -190,7 +193,8 @@ int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view
   return 0;
 }
 
-namespace {
+// The implementations the function catalogue names, and what they share.
+namespace functions {
 
 int CollateIgnoringCase(void*, int leftLength, const void* left, int rightLength, const void* right) {
   return CompareIgnoringCaseAndTrailingBlanks(
@@ -740,60 +744,42 @@ void LastIdentity(sqlite3_context* ctx, int, sqlite3_value**) {
   sqlite3_result_null(ctx);
 }
 
-}  // namespace
+}  // namespace functions
 
 int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
   int rc = SQLITE_OK;
   auto check = [&](int result) {
     if (rc == SQLITE_OK) rc = result;
   };
-  check(sqlite3_create_collation_v2(db, "CI", SQLITE_UTF8, nullptr, CollateIgnoringCase, nullptr));
-  check(sqlite3_create_collation_v2(db, "DT", SQLITE_UTF8, nullptr, CollateDates, nullptr));
-  constexpr int kPure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
-  constexpr int kVolatile = SQLITE_UTF8 | SQLITE_INNOCUOUS;
-  check(sqlite3_create_window_function(db, "sum", 1, kPure, host, SumStep, SumResult, SumResult, SumInverse,
-                                       nullptr));
-  check(sqlite3_create_window_function(db, "avg", 1, kPure, host, SumStep, AverageResult, AverageResult,
-                                       SumInverse, nullptr));
-  struct Scalar {
-    const char* name;
-    int args;
-    int flags;
-    void (*function)(sqlite3_context*, int, sqlite3_value**);
-    void* data;
-  };
-  const Scalar scalars[] = {
-      {"cw_divide", 2, kPure, Divide, host},
-      {"cw_modulo", 2, kPure, Modulo, host},
-      {"cw_check_number", 2, kPure, CheckNumber, host},
-      {"cw_to_integer", 1, kPure, ToInteger, host},
-      {"cw_to_bit", 1, kPure, ToBit, host},
-      {"cw_to_decimal", 2, kPure, ToDecimal, host},
-      {"cw_to_float", 1, kPure, ToFloat, host},
-      {"cw_to_text", 2, kPure, ToText, host},
-      {"cw_datetime", 1, kPure, DateTime, host},
-      {"cw_datetime_needs_canonical", 1, kPure, DateTimeNeedsCanonical, host},
-      {"cw_getdate", 0, kVolatile, GetDate, host},
-      {"cw_year", 1, kPure, Year, host},
-      {"cw_month", 1, kPure, Month, host},
-      {"cw_day", 1, kPure, Day, host},
-      {"cw_left", 2, kPure, Left, host},
-      {"cw_right", 2, kPure, Right, host},
-      {"cw_len", 1, kPure, Len, host},
-      {"cw_charindex", 2, kPure, CharIndex, host},
-      {"cw_charindex", 3, kPure, CharIndex, host},
-      {"cw_replicate", 2, kPure, Replicate, host},
-      {"cw_space", 1, kPure, Space, host},
-      {"cw_object_id", 1, kVolatile, ObjectId, host},
-      {"cw_object_id", 2, kVolatile, ObjectId, host},
-      {"cw_identity_next", 1, kVolatile, NextIdentity, host},
-      {"cw_rowcount", 0, kVolatile, RowCount, host},
-      {"cw_trancount", 0, kVolatile, TransactionCount, host},
-      {"cw_identity_last", 0, kVolatile, LastIdentity, host},
-  };
-  for (const Scalar& s : scalars) {
-    check(sqlite3_create_function_v2(db, s.name, s.args, s.flags, s.data, s.function, nullptr, nullptr,
-                                     nullptr));
+  check(sqlite3_create_collation_v2(db, "CI", SQLITE_UTF8, nullptr, functions::CollateIgnoringCase, nullptr));
+  check(sqlite3_create_collation_v2(db, "DT", SQLITE_UTF8, nullptr, functions::CollateDates, nullptr));
+  const std::span<const FunctionEntry> catalogue = FunctionCatalogue();
+  for (std::size_t i = 0; i < catalogue.size(); ++i) {
+    const FunctionEntry& entry = catalogue[i];
+    const Implementation& implementation = entry.implementation;
+    if (implementation.scalar == nullptr && implementation.window == nullptr) continue;
+    // A second T-SQL spelling of a function registered already (CURRENT_TIMESTAMP, @@IDENTITY).
+    const bool registered = std::any_of(catalogue.begin(), catalogue.begin() + static_cast<std::ptrdiff_t>(i),
+                                        [&](const FunctionEntry& earlier) {
+                                          return earlier.sqliteName == entry.sqliteName &&
+                                                 earlier.implementation.scalar == implementation.scalar &&
+                                                 earlier.implementation.window == implementation.window;
+                                        });
+    if (registered) continue;
+    const int flags =
+        SQLITE_UTF8 | SQLITE_INNOCUOUS | (implementation.deterministic ? SQLITE_DETERMINISTIC : 0);
+    const std::string name(entry.sqliteName);
+    const int most = entry.maxArguments < 0 ? entry.minArguments : entry.maxArguments;
+    for (int arguments = entry.maxArguments < 0 ? -1 : entry.minArguments; arguments <= most; ++arguments) {
+      if (const WindowImplementation* window = implementation.window) {
+        check(sqlite3_create_window_function(db, name.c_str(), arguments, flags, host, window->step,
+                                             window->final, window->value, window->inverse, nullptr));
+      } else {
+        check(sqlite3_create_function_v2(db, name.c_str(), arguments, flags, host, implementation.scalar,
+                                         nullptr, nullptr, nullptr));
+      }
+      if (entry.maxArguments < 0) break;
+    }
   }
   return rc;
 }

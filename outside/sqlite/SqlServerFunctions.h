@@ -25,9 +25,44 @@ class FunctionHost {
   virtual std::optional<std::int64_t> LastIdentity() noexcept = 0;
 };
 
+/// The implementations FunctionCatalogue.cpp names: SQL Server's results, NULLs and errors.
+namespace functions {
+void Divide(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Modulo(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void CheckNumber(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ToInteger(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ToBit(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ToDecimal(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ToFloat(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ToText(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void DateTime(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void DateTimeNeedsCanonical(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void GetDate(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Year(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Month(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Day(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Left(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Right(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Len(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Replicate(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Space(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void ObjectId(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void NextIdentity(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void RowCount(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void TransactionCount(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void LastIdentity(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+// The exact SUM and AVG, as aggregates and window functions.
+void SumStep(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void SumInverse(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void SumResult(sqlite3_context* ctx);
+void AverageResult(sqlite3_context* ctx);
+}  // namespace functions
+
 /// Registers the collations (CI: case and trailing blanks ignored; DT: dates compared as dates), the exact
 /// SUM and AVG (aggregate and window), the dividing functions that raise 8134, and the helper functions the
-/// translated texts call. With a null host only what the stored schema needs is registered.
+/// translated texts call: every function of the catalogue (FunctionCatalogue.h) that has an implementation.
+/// With a null host only what the stored schema needs is registered.
 int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host);
 
 /// Milliseconds since 1899-12-30 00:00 of a date text in one of the forms SQL Server reads

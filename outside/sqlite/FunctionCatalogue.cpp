@@ -1,0 +1,104 @@
+#include "outside/sqlite/FunctionCatalogue.h"
+
+#include <algorithm>
+
+#include "outside/Text.h"
+#include "outside/sqlite/SqlServerFunctions.h"
+
+namespace closewright::sqlite {
+
+namespace {
+
+using enum FunctionGroup;
+using enum Spelling;
+
+constexpr WindowImplementation kExactSum{functions::SumStep, functions::SumResult, functions::SumResult,
+                                         functions::SumInverse};
+constexpr WindowImplementation kExactAverage{functions::SumStep, functions::AverageResult,
+                                             functions::AverageResult, functions::SumInverse};
+// SQLite's own function runs it.
+constexpr Implementation kBuiltIn{};
+
+// Each row: T-SQL name, SQLite name, fewest and most arguments, types, implementation, how T-SQL writes it,
+// and the group and bit the provider's function properties report it under.
+constexpr FunctionEntry kCatalogue[] = {
+    // Aggregates: exact over decimals, as SQL Server's are.
+    {"SUM", "sum", 1, 1, "number -> number", kExactSum, Call, None, 0},
+    {"AVG", "avg", 1, 1, "number -> number", kExactAverage, Call, None, 0},
+    // Numbers.
+    {"ABS", "abs", 1, 1, "number -> number", kBuiltIn, Call, Numeric, 0x1},
+    {"CEILING", "ceiling", 1, 1, "number -> number", kBuiltIn, Call, Numeric, 0x20},
+    {"FLOOR", "floor", 1, 1, "number -> number", kBuiltIn, Call, Numeric, 0x200},
+    {"LOG", "ln", 1, 1, "float -> float", kBuiltIn, Call, Numeric, 0x400},
+    {"SIGN", "sign", 1, 1, "number -> int", kBuiltIn, Call, Numeric, 0x1000},
+    {"SQRT", "sqrt", 1, 1, "float -> float", kBuiltIn, Call, Numeric, 0x4000},
+    {"POWER", "power", 2, 2, "number, number -> float", kBuiltIn, Call, Numeric, 0x100000},
+    {"ROUND", "round", 1, 2, "number, int -> number", kBuiltIn, Call, Numeric, 0x400000},
+    {"/", "cw_divide", 2, 2, "number, number -> number; error 8134 on zero", functions::Divide, Operator,
+     None, 0},
+    {"%", "cw_modulo", 2, 2, "number, number -> number; error 8134 on zero", functions::Modulo, Operator,
+     Numeric, 0x800},
+    // Texts.
+    {"LEFT", "cw_left", 2, 2, "text, int -> text", functions::Left, Call, String, 0x4},
+    {"LTRIM", "ltrim", 1, 1, "text -> text", kBuiltIn, Call, String, 0x8},
+    {"LEN", "cw_len", 1, 1, "text -> int, trailing blanks not counted", functions::Len, Call, String, 0x10},
+    {"CHARINDEX", "cw_charindex", 2, 3, "text, text, int -> int", functions::CharIndex, Call, String, 0x20},
+    {"LOWER", "lower", 1, 1, "text -> text", kBuiltIn, Call, String, 0x40},
+    {"REPLICATE", "cw_replicate", 2, 2, "text, int -> text", functions::Replicate, Call, String, 0x80},
+    {"REPLACE", "replace", 3, 3, "text, text, text -> text", kBuiltIn, Call, String, 0x100},
+    {"RIGHT", "cw_right", 2, 2, "text, int -> text", functions::Right, Call, String, 0x200},
+    {"RTRIM", "rtrim", 1, 1, "text -> text", kBuiltIn, Call, String, 0x400},
+    {"SUBSTRING", "substr", 3, 3, "text, int, int -> text", kBuiltIn, Call, String, 0x800},
+    {"UPPER", "upper", 1, 1, "text -> text", kBuiltIn, Call, String, 0x1000},
+    {"SPACE", "cw_space", 1, 1, "int -> text", functions::Space, Call, String, 0x40000},
+    // Dates.
+    {"GETDATE", "cw_getdate", 0, 0, "-> datetime", Volatile(functions::GetDate), Call, TimeDate, 0x1},
+    {"CURRENT_TIMESTAMP", "cw_getdate", 0, 0, "-> datetime", Volatile(functions::GetDate), Niladic, None, 0},
+    {"DAY", "cw_day", 1, 1, "datetime -> int", functions::Day, Call, TimeDate, 0x4},
+    {"MONTH", "cw_month", 1, 1, "datetime -> int", functions::Month, Call, TimeDate, 0x20},
+    {"YEAR", "cw_year", 1, 1, "datetime -> int", functions::Year, Call, TimeDate, 0x100},
+    // The session.
+    {"ISNULL", "ifnull", 2, 2, "value, value -> value", kBuiltIn, Call, System, 0x4},
+    {"OBJECT_ID", "cw_object_id", 1, 2, "text, text -> int", Volatile(functions::ObjectId), Call, None, 0},
+    {"SCOPE_IDENTITY", "cw_identity_last", 0, 0, "-> bigint", Volatile(functions::LastIdentity), Call, None,
+     0},
+    {"@@IDENTITY", "cw_identity_last", 0, 0, "-> bigint", Volatile(functions::LastIdentity), Niladic, None,
+     0},
+    {"@@ROWCOUNT", "cw_rowcount", 0, 0, "-> int", Volatile(functions::RowCount), Niladic, None, 0},
+    {"@@TRANCOUNT", "cw_trancount", 0, 0, "-> int", Volatile(functions::TransactionCount), Niladic, None, 0},
+    // What the translated texts call: CAST and CONVERT, identity values, the checks of CREATE TABLE.
+    {"", "cw_to_integer", 1, 1, "value -> int", functions::ToInteger, Internal, None, 0},
+    {"", "cw_to_bit", 1, 1, "value -> bit", functions::ToBit, Internal, None, 0},
+    {"", "cw_to_decimal", 2, 2, "value, scale -> decimal", functions::ToDecimal, Internal, None, 0},
+    {"", "cw_to_float", 1, 1, "value -> float", functions::ToFloat, Internal, None, 0},
+    {"", "cw_to_text", 2, 2, "value, length -> text", functions::ToText, Internal, None, 0},
+    {"", "cw_datetime", 1, 1, "value -> datetime", functions::DateTime, Internal, None, 0},
+    {"", "cw_datetime_needs_canonical", 1, 1, "value -> bit", functions::DateTimeNeedsCanonical, Internal,
+     None, 0},
+    {"", "cw_check_number", 2, 2, "text, type name -> bit", functions::CheckNumber, Internal, None, 0},
+    {"", "cw_identity_next", 1, 1, "table key -> bigint", Volatile(functions::NextIdentity), Internal, None,
+     0},
+};
+
+}  // namespace
+
+std::span<const FunctionEntry> FunctionCatalogue() {
+  return kCatalogue;
+}
+
+const FunctionEntry* FindTsqlFunction(std::string_view name, Spelling spelling) {
+  const auto* found = std::find_if(std::begin(kCatalogue), std::end(kCatalogue), [&](const FunctionEntry& e) {
+    return e.spelling == spelling && !e.tsqlName.empty() && EqualsIgnoringCase(e.tsqlName, name);
+  });
+  return found == std::end(kCatalogue) ? nullptr : found;
+}
+
+std::int32_t FunctionGroupMask(FunctionGroup group) {
+  std::int32_t mask = 0;
+  for (const FunctionEntry& entry : kCatalogue) {
+    if (entry.group == group) mask |= entry.odbcBit;
+  }
+  return mask;
+}
+
+}  // namespace closewright::sqlite

@@ -1,0 +1,167 @@
+#include "outside/sqlite/SqliteSession.h"
+
+namespace closewright::sqlite {
+
+std::optional<std::int64_t> SqliteSession::ObjectId(std::string_view name) noexcept {
+  return sqlite::ObjectIdOf(db_.get(), name);
+}
+
+bool SqliteSession::MetaTableExists(const std::string& schema, const char* table) {
+  StatementHandle statement = PrepareInternal(
+      "SELECT 1 FROM " + schema + ".sqlite_master WHERE type = 'table' AND name = '" + table + "'");
+  return sqlite3_step(statement.get()) == SQLITE_ROW;
+}
+
+void SqliteSession::EnsureMetaTables(const std::string& schema, const Statement& s) {
+  ExecuteInternal(
+      "CREATE TABLE IF NOT EXISTS " + schema + "." + kIdentityTable +
+          " (table_name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, column_name TEXT NOT NULL, seed "
+          "INTEGER NOT NULL, increment INTEGER NOT NULL, current INTEGER NOT NULL, is_null INTEGER NOT "
+          "NULL, epoch INTEGER NOT NULL)",
+      s);
+  ExecuteInternal(
+      "CREATE TABLE IF NOT EXISTS " + schema + "." + kConstraintTable +
+          " (table_name TEXT NOT NULL COLLATE NOCASE, constraint_name TEXT NOT NULL, kind TEXT NOT "
+          "NULL, columns TEXT NOT NULL)",
+      s);
+}
+
+const TableInfo* SqliteSession::LookupTable(const std::string& name) {
+  const std::string key = LowerKey(name);
+  if (auto it = catalog_.find(key); it != catalog_.end()) return &it->second;
+  const std::string schema = IsTemporaryName(name) ? "temp" : "main";
+  StatementHandle find = PrepareInternal("SELECT name FROM " + schema +
+                                         ".sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+  sqlite3_bind_text(find.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW) return nullptr;
+  TableInfo info;
+  info.schema = schema;
+  info.name = reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
+  StatementHandle columns = PrepareInternal("PRAGMA " + schema + ".table_info(" + QuoteName(info.name) + ")");
+  while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+    const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
+    const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 2));
+    info.columns.emplace_back(column == nullptr ? "" : column,
+                              TypeFromDeclaration(declared == nullptr ? "" : declared));
+  }
+  if (MetaTableExists(schema, kIdentityTable)) {
+    StatementHandle identity = PrepareInternal("SELECT column_name, seed, increment FROM " + schema + "." +
+                                               kIdentityTable + " WHERE table_name = ?1");
+    sqlite3_bind_text(identity.get(), 1, info.name.data(), static_cast<int>(info.name.size()),
+                      SQLITE_TRANSIENT);
+    if (sqlite3_step(identity.get()) == SQLITE_ROW) {
+      info.identity =
+          IdentityInfo{reinterpret_cast<const char*>(sqlite3_column_text(identity.get(), 0)),
+                       sqlite3_column_int64(identity.get(), 1), sqlite3_column_int64(identity.get(), 2)};
+    }
+  }
+  return &catalog_.emplace(key, std::move(info)).first->second;
+}
+
+void SqliteSession::RunCreateTable(const Statement& s) {
+  const sqlite::CreateTableDefinition& def = *s.create;
+  const std::string schema = def.temporary ? "temp" : "main";
+  for (const std::string& sql : def.sql) ExecuteInternal(sql, s);
+  if (!def.identityColumn.empty() || !def.constraints.empty()) EnsureMetaTables(schema, s);
+  if (!def.identityColumn.empty()) {
+    StatementHandle insert =
+        Prepare("INSERT INTO " + schema + "." + kIdentityTable +
+                    " (table_name, column_name, seed, increment, current, is_null, epoch) VALUES "
+                    "(?1, ?2, ?3, ?4, ?3, 1, ?5)",
+                s);
+    sqlite3_bind_text(insert.get(), 1, def.table.data(), static_cast<int>(def.table.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 2, def.identityColumn.data(), static_cast<int>(def.identityColumn.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert.get(), 3, def.seed);
+    sqlite3_bind_int64(insert.get(), 4, def.increment);
+    sqlite3_bind_int64(insert.get(), 5, NewEpoch());
+    StepAll(insert.get(), s, nullptr);
+  }
+  for (const auto& constraint : def.constraints) {
+    StatementHandle insert =
+        Prepare("INSERT INTO " + schema + "." + kConstraintTable +
+                    " (table_name, constraint_name, kind, columns) VALUES (?1, ?2, ?3, ?4)",
+                s);
+    sqlite3_bind_text(insert.get(), 1, def.table.data(), static_cast<int>(def.table.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 2, constraint.name.data(), static_cast<int>(constraint.name.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 3, constraint.kind.data(), static_cast<int>(constraint.kind.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 4, constraint.columns.data(), static_cast<int>(constraint.columns.size()),
+                      SQLITE_TRANSIENT);
+    StepAll(insert.get(), s, nullptr);
+  }
+  InvalidateCatalog();
+  lastIdentityState_ = nullptr;
+  identities_.erase(schema + "|" + LowerKey(def.table));
+}
+
+void SqliteSession::RunDropTable(const Statement& s) {
+  const TableInfo* table = LookupTable(s.table);
+  if (table == nullptr) {
+    if (s.on) return;
+    throw StatementFailure{ServerError{3701, "42S02",
+                                       "Cannot drop the table '" + s.table +
+                                           "', because it does not exist or you do not have permission."},
+                           s.line};
+  }
+  const std::string schema = table->schema;
+  const std::string name = table->name;
+  const std::string key = IdentityKey(*table);
+  ExecuteInternal("DROP TABLE " + table->Qualified(), s);
+  if (MetaTableExists(schema, kIdentityTable)) {
+    ExecuteInternal(
+        "DELETE FROM " + schema + "." + kIdentityTable + " WHERE table_name = " + QuoteSqlText(name), s);
+  }
+  if (MetaTableExists(schema, kConstraintTable)) {
+    ExecuteInternal(
+        "DELETE FROM " + schema + "." + kConstraintTable + " WHERE table_name = " + QuoteSqlText(name), s);
+  }
+  if (identityInsert_ && *identityInsert_ == key) identityInsert_.reset();
+  lastIdentityState_ = nullptr;
+  identities_.erase(key);
+  InvalidateCatalog();
+}
+
+std::string SqliteSession::ConstraintName(const std::string& table, const std::string& kind,
+                                          const std::string& columns) {
+  const std::string schema = IsTemporaryName(table) ? "temp" : "main";
+  if (!MetaTableExists(schema, kConstraintTable)) return {};
+  StatementHandle find =
+      PrepareInternal("SELECT constraint_name FROM " + schema + "." + kConstraintTable +
+                      " WHERE table_name = ?1 AND kind = ?2 AND (?3 = '' OR columns = ?3)");
+  sqlite3_bind_text(find.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(find.get(), 2, kind.data(), static_cast<int>(kind.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(find.get(), 3, columns.data(), static_cast<int>(columns.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW) return {};
+  return reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
+}
+
+// The unique index of `table` over exactly `columns` (lower case, comma-joined), as SQL Server names it.
+std::string SqliteSession::UniqueIndexName(const std::string& table, const std::string& columns) {
+  const std::string schema = IsTemporaryName(table) ? "temp" : "main";
+  StatementHandle indexes =
+      PrepareInternal("SELECT name FROM " + schema +
+                      ".sqlite_master WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE "
+                      "AND sql LIKE 'CREATE UNIQUE%'");
+  sqlite3_bind_text(indexes.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+  while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+    const std::string index = reinterpret_cast<const char*>(sqlite3_column_text(indexes.get(), 0));
+    StatementHandle info = PrepareInternal("PRAGMA " + schema + ".index_info(" + QuoteName(index) + ")");
+    std::string indexColumns;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+      if (!indexColumns.empty()) indexColumns += ",";
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 2));
+      indexColumns += LowerKey(name == nullptr ? "" : name);
+    }
+    if (indexColumns == columns) {
+      const auto dot = index.find('.');
+      return dot == std::string::npos ? index : index.substr(dot + 1);
+    }
+  }
+  return {};
+}
+
+}  // namespace closewright::sqlite

@@ -1,0 +1,188 @@
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "outside/sqlite/SqliteSession.h"
+
+namespace closewright::sqlite {
+
+SqlValue SqlValue::From(sqlite3_stmt* statement, int column) {
+  SqlValue v;
+  v.type = sqlite3_column_type(statement, column);
+  switch (v.type) {
+    case SQLITE_INTEGER:
+      v.integer = sqlite3_column_int64(statement, column);
+      break;
+    case SQLITE_FLOAT:
+      v.real = sqlite3_column_double(statement, column);
+      break;
+    case SQLITE_NULL:
+      break;
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+      v.text.assign(text == nullptr ? "" : text,
+                    static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+      v.type = SQLITE_TEXT;
+    }
+  }
+  return v;
+}
+
+SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line) {
+  if (v.type == SQLITE_NULL) return v;
+  SqlValue out;
+  auto conversionFailed = [&](const char* typeName) {
+    return StatementFailure{ServerError{245, "22018",
+                                        "Conversion failed when converting the varchar value '" + v.text +
+                                            "' to data type " + typeName + "."},
+                            line};
+  };
+  switch (type.kind) {
+    case ValueKind::Integer:
+    case ValueKind::Bit:
+      out.type = SQLITE_INTEGER;
+      if (v.type == SQLITE_INTEGER) {
+        out.integer = v.integer;
+      } else if (v.type == SQLITE_FLOAT) {
+        out.integer = static_cast<std::int64_t>(std::trunc(v.real));
+      } else {
+        std::string_view text = TrimWhitespace(v.text);
+        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out.integer);
+        if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
+          throw conversionFailed(type.kind == ValueKind::Bit ? "bit" : "int");
+        }
+      }
+      if (type.kind == ValueKind::Bit) out.integer = out.integer != 0 ? 1 : 0;
+      return out;
+    case ValueKind::Decimal:
+    case ValueKind::Float:
+      if (v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT) return v;
+      {
+        std::string_view text = TrimWhitespace(v.text);
+        out.type = SQLITE_FLOAT;
+        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out.real);
+        if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
+          throw StatementFailure{ServerError{8114, "37000", "Error converting data type varchar to numeric."},
+                                 line};
+        }
+      }
+      return out;
+    case ValueKind::Text: {
+      out.type = SQLITE_TEXT;
+      if (v.type == SQLITE_INTEGER) {
+        out.text = std::to_string(v.integer);
+      } else if (v.type == SQLITE_FLOAT) {
+        char buffer[64];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v.real);
+        out.text.assign(buffer, ec == std::errc() ? end : buffer);
+      } else {
+        out.text = v.text;
+      }
+      // Assigning to a shorter variable cuts the text, silently.
+      if (type.length > 0 && out.text.size() > static_cast<std::size_t>(type.length)) {
+        out.text.resize(static_cast<std::size_t>(type.length));
+      }
+      return out;
+    }
+    case ValueKind::DateTime: {
+      out.type = SQLITE_TEXT;
+      if (v.type == SQLITE_TEXT) {
+        bool outOfRange = false;
+        const auto ms = ParseDateTimeText(v.text, &outOfRange);
+        if (!ms) {
+          throw StatementFailure{outOfRange ? ServerError{242, "22007",
+                                                          "The conversion of a varchar data type to a "
+                                                          "datetime data type resulted in an "
+                                                          "out-of-range value."}
+                                            : ServerError{241, "22007",
+                                                          "Conversion failed when converting date and/or "
+                                                          "time from character string."},
+                                 line};
+        }
+        out.text = FormatDateTime(*ms);
+      } else {
+        const double days = v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real;
+        out.text = FormatDateTime(static_cast<std::int64_t>(std::llround((days + 2) * 86'400'000.0)));
+      }
+      return out;
+    }
+    default:
+      return v;
+  }
+}
+
+Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
+  const int storage = sqlite3_column_type(row, column);
+  if (storage == SQLITE_NULL) return Variant::Null();
+  switch (type.kind) {
+    case ValueKind::Bit:
+      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
+        return Variant(sqlite3_column_double(row, column) != 0);
+      break;
+    case ValueKind::Decimal:
+    case ValueKind::Float:
+      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
+        return Variant(sqlite3_column_double(row, column));
+      break;
+    case ValueKind::DateTime:
+      if (storage == SQLITE_TEXT) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+        if (const auto ms = ParseDateTimeText(text == nullptr ? "" : text)) {
+          return Variant(DateValue{static_cast<double>(*ms) / 86'400'000.0});
+        }
+      }
+      break;
+    case ValueKind::Text: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+      return Variant(std::string(text == nullptr ? "" : text,
+                                 static_cast<std::size_t>(sqlite3_column_bytes(row, column))));
+    }
+    default:
+      break;
+  }
+  switch (storage) {
+    case SQLITE_INTEGER: {
+      const std::int64_t v = sqlite3_column_int64(row, column);
+      if (v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max()) {
+        return Variant(static_cast<std::int32_t>(v));
+      }
+      return Variant(static_cast<double>(v));
+    }
+    case SQLITE_FLOAT:
+      return Variant(sqlite3_column_double(row, column));
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+      return Variant(std::string(text == nullptr ? "" : text,
+                                 static_cast<std::size_t>(sqlite3_column_bytes(row, column))));
+    }
+  }
+}
+
+void SqliteSession::BindVariables(sqlite3_stmt* statement, std::int32_t line) {
+  const int count = sqlite3_bind_parameter_count(statement);
+  for (int i = 1; i <= count; ++i) {
+    const char* name = sqlite3_bind_parameter_name(statement, i);
+    if (name == nullptr || name[0] != '@') continue;
+    auto it = variables_.find(name);
+    if (it == variables_.end()) {
+      throw StatementFailure{
+          ServerError{137, "42000", std::string("Must declare the scalar variable \"") + name + "\"."}, line};
+    }
+    const SqlValue& v = it->second.value;
+    switch (v.type) {
+      case SQLITE_INTEGER:
+        sqlite3_bind_int64(statement, i, v.integer);
+        break;
+      case SQLITE_FLOAT:
+        sqlite3_bind_double(statement, i, v.real);
+        break;
+      case SQLITE_TEXT:
+        sqlite3_bind_text(statement, i, v.text.data(), static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+        break;
+      default:
+        sqlite3_bind_null(statement, i);
+    }
+  }
+}
+
+}  // namespace closewright::sqlite

@@ -1,0 +1,155 @@
+#pragma once
+
+// What the parts of the T-SQL translation share: the Translator, which reads a batch's tokens statement by
+// statement (TsqlBatchReader.cpp), hands each statement to the parser of its kind (one file per kind) and
+// translates the expressions inside them (TsqlExpression.cpp). Private to outside/sqlite.
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "outside/sqlite/TsqlLexer.h"
+#include "outside/sqlite/TsqlPlan.h"
+
+namespace closewright::sqlite::translation {
+
+bool InList(std::string_view word, const std::string_view* begin, const std::string_view* end);
+
+template <std::size_t N>
+bool InList(std::string_view word, const std::string_view (&list)[N]) {
+  return InList(word, list, list + N);
+}
+
+Token MakeToken(TokenKind kind, std::string text, std::int32_t line);
+
+TsqlError SyntaxError(std::string_view near, std::int32_t line);
+TsqlError KeywordError(std::string_view keyword, std::int32_t line);
+TsqlError Unsupported(std::string_view construct, std::int32_t line);
+
+/// The SQLite text of one token.
+std::string Emit(const Token& t);
+/// The SQLite text of tokens [begin, end), blanks where the batch had them.
+std::string Join(const std::vector<Token>& tokens, std::size_t begin, std::size_t end);
+std::int64_t ParseInteger(std::string_view text, std::int32_t line);
+
+class TokenSink;
+
+class Translator {
+ public:
+  explicit Translator(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+  Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce);
+
+  Plan Run();
+
+ private:
+  struct ObjectName {
+    std::string name;
+    bool temporary = false;
+  };
+
+  // A CREATE TABLE as it is being read: the SQLite text of each column and what the table's constraints
+  // make of them.
+  struct ColumnText {
+    std::string name;
+    std::string declared;
+    std::string collation;
+    bool notNull = false;
+    bool primaryKey = false;
+    std::string primaryKeyName;
+    std::string defaultSql;
+    std::vector<std::string> extras;  // UNIQUE, CHECK, REFERENCES as SQLite text
+  };
+  struct TableText {
+    std::shared_ptr<CreateTableDefinition> definition;
+    std::vector<ColumnText> columns;
+    std::vector<std::string> tableConstraints;
+    std::vector<std::string> primaryKeyColumns;
+    std::string primaryKeyName;
+    bool rowidIdentity = false;
+    std::size_t end = 0;  // where the statement ends
+  };
+  using Range = std::pair<std::size_t, std::size_t>;
+
+  // ---- the batch and its statements (TsqlBatchReader.cpp) ----
+  bool Complete() const { return tokenizer_ == nullptr || tokenizer_->Done(); }
+  void Load(std::size_t size);
+  bool HaveToken(std::size_t pos);
+  void ReadMore();
+  const Token& At(std::size_t i) const;
+  std::int32_t LineAt(std::size_t i) const;
+  std::size_t StatementEnd(std::size_t begin, std::size_t limit) const;
+  Statement ParseStatement(std::size_t& pos, std::size_t limit);
+  Statement ParseNested(const std::string& word, std::size_t& pos, std::size_t limit);
+  Statement ParsePrint(std::size_t& pos, std::size_t limit);
+
+  // ---- pieces every parser uses (TsqlTranslator.cpp) ----
+  bool IsNameToken(const Token& t) const;
+  ObjectName ParseObjectName(std::size_t& pos) const;
+  std::string QuotedTarget(const ObjectName& name) const { return QuoteName(name.name); }
+  std::size_t MatchParen(std::size_t open, std::size_t limit) const;
+  void CheckVariable(const Token& t) const;
+  // The ranges between the commas of depth 0 inside the parentheses at `open` and `close`.
+  std::vector<Range> SplitAtCommas(std::size_t open, std::size_t close, bool keepEmpty) const;
+
+  // ---- expressions (TsqlExpression.cpp) ----
+  std::string Translate(std::size_t begin, std::size_t end) const;
+  std::size_t TranslateWord(std::size_t i, std::size_t begin, std::size_t end, TokenSink& sink) const;
+
+  // ---- IF, BEGIN...END (TsqlControlFlow.cpp) ----
+  Statement ParseIf(std::size_t& pos, std::size_t limit);
+  Statement ParseBegin(std::size_t& pos, std::size_t limit);
+
+  // ---- SELECT, UPDATE, DELETE (TsqlQuery.cpp) ----
+  void RefuseSelectExtensions(std::size_t begin, std::size_t end, bool allowTop) const;
+  Statement ParseSelect(std::size_t& pos, std::size_t limit);
+  Statement ParseUpdate(std::size_t& pos, std::size_t limit);
+  Statement ParseDelete(std::size_t& pos, std::size_t limit);
+
+  // ---- INSERT (TsqlInsert.cpp) ----
+  Statement ParseInsert(std::size_t& pos, std::size_t limit);
+
+  // ---- DECLARE, SET, SELECT @v = (TsqlVariables.cpp) ----
+  Statement ParseAssignment(std::size_t begin, std::size_t end);
+  Statement ParseDeclare(std::size_t& pos, std::size_t limit);
+  Statement ParseSet(std::size_t& pos, std::size_t limit);
+
+  // ---- DBCC, SET IDENTITY_INSERT, TRUNCATE, DROP, CREATE INDEX (TsqlTableMaintenance.cpp) ----
+  Statement ParseSetIdentityInsert(std::size_t begin, std::size_t end, Statement s) const;
+  Statement ParseTruncate(std::size_t& pos, std::size_t limit);
+  Statement ParseDrop(std::size_t& pos, std::size_t limit);
+  Statement ParseDbcc(std::size_t& pos, std::size_t limit);
+  Statement ParseCreate(std::size_t& pos, std::size_t limit);
+
+  // ---- CREATE TABLE (TsqlCreateTable.cpp) ----
+  Statement ParseCreateTable(std::size_t begin, std::size_t end);
+  std::size_t DefaultEnd(std::size_t i, std::size_t limit) const;
+  std::size_t SkipIndexOptions(std::size_t j, std::size_t elementEnd) const;
+  std::string ColumnListAt(std::size_t open, std::size_t limit, std::vector<std::string>& names) const;
+  bool ParseTableConstraint(std::size_t& j, std::size_t elementEnd, TableText& table) const;
+  void ParseColumn(std::size_t j, Range element, TableText& table) const;
+  std::size_t ParseColumnType(std::size_t j, Range element, ColumnText& column,
+                              ColumnDefinition& definition) const;
+  std::size_t ParseColumnAttribute(std::size_t j, std::size_t elementEnd, std::string& pendingName,
+                                   ColumnText& column, ColumnDefinition& definition, TableText& table) const;
+  std::size_t ParseIdentity(std::size_t j, std::size_t elementEnd, const ColumnText& column,
+                            ColumnDefinition& definition) const;
+  std::size_t ParseReference(std::size_t j, std::size_t elementEnd, ColumnText& column) const;
+  void ResolvePrimaryKey(TableText& table, std::int32_t line) const;
+  static std::string CreateTableSql(const TableText& table);
+  static void AddTableCompanions(const TableText& table);
+
+  std::vector<Token> t_;
+  BatchTokenizer* tokenizer_ = nullptr;
+  std::size_t tokensAtOnce_ = 0;
+  static constexpr int kMaxNestingDepth = 128;
+  int nestingDepth_ = 0;
+  std::set<std::string> declared_;
+  // The names declared, in order, so that a statement translated again can take its declarations back.
+  std::vector<std::string> newlyDeclared_;
+};
+
+}  // namespace closewright::sqlite::translation
