@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "outside/Text.h"
+#include "outside/sqlite/NumberFunctions.h"
 #include "outside/sqlite/SqlServerFunctions.h"
 
 namespace closewright::sqlite {
@@ -67,9 +68,11 @@ constexpr FunctionEntry kCatalogue[] = {
     {"@@ROWCOUNT", "cw_rowcount", 0, 0, "-> int", Volatile(functions::RowCount), Niladic, None, 0},
     {"@@TRANCOUNT", "cw_trancount", 0, 0, "-> int", Volatile(functions::TransactionCount), Niladic, None, 0},
     // What the translated texts call: CAST and CONVERT, identity values, the checks of CREATE TABLE.
-    {"", "cw_to_integer", 1, 1, "value -> int", functions::ToInteger, Internal, None, 0},
+    {"", "cw_convert_number", 2, 2, "value, type declaration -> exact number", functions::ConvertNumber,
+     Internal, None, 0},
+    {"", "cw_numbers_unstored", 2, -1, "type declarations, values -> bit", functions::NumbersUnstored,
+     Internal, None, 0},
     {"", "cw_to_bit", 1, 1, "value -> bit", functions::ToBit, Internal, None, 0},
-    {"", "cw_to_decimal", 2, 2, "value, scale -> decimal", functions::ToDecimal, Internal, None, 0},
     {"", "cw_to_float", 1, 1, "value -> float", functions::ToFloat, Internal, None, 0},
     {"", "cw_to_text", 2, 2, "value, length -> text", functions::ToText, Internal, None, 0},
     {"", "cw_datetime", 1, 1, "value -> datetime", functions::DateTime, Internal, None, 0},

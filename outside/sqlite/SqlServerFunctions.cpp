@@ -468,22 +468,6 @@ void CheckNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   RaiseFrom(ctx, 8114, "37000", "Error converting data type varchar to numeric.");
 }
 
-void ToInteger(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  switch (sqlite3_value_type(argv[0])) {
-    case SQLITE_NULL:
-      return sqlite3_result_null(ctx);
-    case SQLITE_INTEGER:
-      return sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
-    case SQLITE_FLOAT:
-      return sqlite3_result_int64(ctx, static_cast<std::int64_t>(std::trunc(sqlite3_value_double(argv[0]))));
-    default: {
-      std::int64_t value = 0;
-      if (ParseWholeNumber(TextOf(argv[0]), value)) return sqlite3_result_int64(ctx, value);
-      return RaiseConversion(ctx, TextOf(argv[0]), "int");
-    }
-  }
-}
-
 void ToBit(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const int type = sqlite3_value_numeric_type(argv[0]);
   if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
@@ -494,29 +478,6 @@ void ToBit(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (lower == "true") return sqlite3_result_int(ctx, 1);
   if (lower == "false") return sqlite3_result_int(ctx, 0);
   RaiseConversion(ctx, TextOf(argv[0]), "bit");
-}
-
-double RoundDecimal(double value, int scale) {
-  char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, scale);
-  if (ec != std::errc()) return value;
-  double rounded = value;
-  std::from_chars(buffer, end, rounded);
-  return rounded;
-}
-
-void ToDecimal(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const int scale = sqlite3_value_int(argv[1]);
-  switch (sqlite3_value_numeric_type(argv[0])) {
-    case SQLITE_NULL:
-      return sqlite3_result_null(ctx);
-    case SQLITE_INTEGER:
-      return sqlite3_result_double(ctx, static_cast<double>(sqlite3_value_int64(argv[0])));
-    case SQLITE_FLOAT:
-      return sqlite3_result_double(ctx, RoundDecimal(sqlite3_value_double(argv[0]), scale));
-    default:
-      RaiseFrom(ctx, 8114, "37000", "Error converting data type varchar to numeric.");
-  }
 }
 
 void ToFloat(sqlite3_context* ctx, int, sqlite3_value** argv) {

@@ -271,7 +271,7 @@ void SqliteSession::RunCheckIdent(const Statement& s) {
       throw StatementFailure{ServerError{2560, "42000", "Parameter 3 is incorrect for this DBCC statement."},
                              s.line};
     }
-    const SqlValue seed = ConvertValue(value, TypeInfo{ValueKind::Integer, -1, 0}, s.line);
+    const SqlValue seed = ConvertValue(value, TypeFromDeclaration("BIGINT"), s.line);
     // The next row gets the new value itself when no row was inserted since the table was created or
     // truncated, and the value plus the increment otherwise.
     state.current = seed.integer;

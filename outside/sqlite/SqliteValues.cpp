@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/SqliteSession.h"
 
 namespace closewright::sqlite {
@@ -28,33 +29,32 @@ SqlValue SqlValue::From(sqlite3_stmt* statement, int column) {
   return v;
 }
 
+namespace {
+
+// A variable of an exact numeric type holds what a column of that type would store.
+SqlValue ExactNumberValue(const SqlValue& v, NumericType type, std::int32_t line) {
+  SourceValue source{SourceValue::Storage::Text, v.integer, v.real, v.text};
+  if (v.type == SQLITE_INTEGER) source.storage = SourceValue::Storage::Integer;
+  if (v.type == SQLITE_FLOAT) source.storage = SourceValue::Storage::Real;
+  const ConversionResult converted = ConvertValueTo(source, type);
+  if (converted.error) {
+    throw StatementFailure{
+        ServerError{converted.error->number, converted.error->sqlState, converted.error->message}, line};
+  }
+  SqlValue out;
+  out.type = converted.value.isInteger ? SQLITE_INTEGER : SQLITE_FLOAT;
+  out.integer = converted.value.integer;
+  out.real = converted.value.real;
+  return out;
+}
+
+}  // namespace
+
 SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line) {
   if (v.type == SQLITE_NULL) return v;
+  if (type.numeric) return ExactNumberValue(v, *type.numeric, line);
   SqlValue out;
-  auto conversionFailed = [&](const char* typeName) {
-    return StatementFailure{ServerError{245, "22018",
-                                        "Conversion failed when converting the varchar value '" + v.text +
-                                            "' to data type " + typeName + "."},
-                            line};
-  };
   switch (type.kind) {
-    case ValueKind::Integer:
-    case ValueKind::Bit:
-      out.type = SQLITE_INTEGER;
-      if (v.type == SQLITE_INTEGER) {
-        out.integer = v.integer;
-      } else if (v.type == SQLITE_FLOAT) {
-        out.integer = static_cast<std::int64_t>(std::trunc(v.real));
-      } else {
-        std::string_view text = TrimWhitespace(v.text);
-        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out.integer);
-        if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
-          throw conversionFailed(type.kind == ValueKind::Bit ? "bit" : "int");
-        }
-      }
-      if (type.kind == ValueKind::Bit) out.integer = out.integer != 0 ? 1 : 0;
-      return out;
-    case ValueKind::Decimal:
     case ValueKind::Float:
       if (v.type == SQLITE_INTEGER || v.type == SQLITE_FLOAT) return v;
       {
@@ -119,7 +119,6 @@ Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
         return Variant(sqlite3_column_double(row, column) != 0);
       break;
-    case ValueKind::Decimal:
     case ValueKind::Float:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
         return Variant(sqlite3_column_double(row, column));

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "outside/Text.h"
+#include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/TsqlTranslator.h"
 
 namespace closewright::sqlite::translation {
@@ -384,6 +385,35 @@ std::string Translator::CreateTableSql(const TableText& table) {
   return sql;
 }
 
+// Exact numbers are stored as SQL Server stores them: rounded to the column's scale, integers truncated and
+// range-checked, bit as 0 or 1. SQLite has no conversion of its own to hook, so a trigger converts the rows
+// whose values are not yet in stored form, and its check raises the overflow a value meets. Identity values
+// are the engine's own and need none.
+void Translator::AddNumberTriggers(CreateTableDefinition& def) {
+  std::string types;
+  std::string values;
+  std::string set;
+  std::string updateOf;
+  for (const ColumnDefinition& d : def.columns) {
+    if (!d.type.numeric || d.identity) continue;
+    const std::string q = QuoteName(d.name);
+    const std::string declaration = DeclarationOf(*d.type.numeric);
+    const std::string separator = types.empty() ? "" : ", ";
+    types += (types.empty() ? "" : "|") + declaration;
+    values += ", NEW." + q;
+    set += separator + q + " = cw_convert_number(" + q + ", '" + declaration + "')";
+    updateOf += separator + q;
+  }
+  if (types.empty()) return;
+  const std::string triggerPrefix = std::string(def.temporary ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ");
+  const std::string body = " WHEN cw_numbers_unstored('" + types + "'" + values + ") BEGIN UPDATE " +
+                           QuoteName(def.table) + " SET " + set + " WHERE rowid = NEW.rowid; END";
+  def.sql.push_back(triggerPrefix + QuoteName(def.table + ".cw_numbers_insert") + " AFTER INSERT ON " +
+                    QuoteName(def.table) + body);
+  def.sql.push_back(triggerPrefix + QuoteName(def.table + ".cw_numbers_update") + " AFTER UPDATE OF " +
+                    updateOf + " ON " + QuoteName(def.table) + body);
+}
+
 // The indexes and triggers that go with the table.
 void Translator::AddTableCompanions(const TableText& table) {
   CreateTableDefinition& def = *table.definition;
@@ -401,6 +431,7 @@ void Translator::AddTableCompanions(const TableText& table) {
                         QuoteName(def.table) + "(" + QuoteName(d.name) + ")");
     }
   }
+  AddNumberTriggers(def);
   // Dates are stored in one canonical text form so that they sort and compare as dates.
   std::vector<std::string> dateColumns;
   for (const ColumnDefinition& d : def.columns) {

@@ -1,7 +1,9 @@
+#include <charconv>
 #include <optional>
 
 #include "outside/Text.h"
 #include "outside/sqlite/FunctionCatalogue.h"
+#include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/TsqlTranslator.h"
 
 namespace closewright::sqlite::translation {
@@ -156,15 +158,25 @@ std::vector<Token> CastCall(const std::vector<Token>& expr, const std::vector<To
     }
     punct(")");
   };
+  // Exact numbers go through the conversion a column of that type stores with: rounded half away from zero
+  // to the scale, integers truncated, SQL Server's overflow errors.
+  auto exact = [&](const NumericType& target) {
+    word("cw_convert_number");
+    punct("(");
+    out.insert(out.end(), expr.begin(), expr.end());
+    punct(",");
+    out.push_back(MakeToken(TokenKind::String, DeclarationOf(target), line));
+    punct(")");
+  };
   switch (info.kind) {
     case ValueKind::Integer:
-      wrap("cw_to_integer", std::nullopt);
+      exact(*ExactNumericTypeOf(typeText));
       break;
     case ValueKind::Bit:
       wrap("cw_to_bit", std::nullopt);
       break;
     case ValueKind::Decimal:
-      wrap("cw_to_decimal", info.scale);
+      exact(*ExactNumericTypeOf(typeText));
       break;
     case ValueKind::Float:
       wrap("cw_to_float", std::nullopt);
@@ -250,6 +262,38 @@ Token SystemVariableToken(const Token& t) {
   return MakeToken(TokenKind::Word, std::string(entry->sqliteName) + "()", t.line);
 }
 
+// SQLite reads a literal with a point as a double; one with more digits than a double keeps exactly would
+// become a nearby number before any conversion sees it. Such a literal is handed over as its text, typed
+// as SQL Server types it, and the conversion refuses it unless the double gives the same digits back.
+Token NumberToken(const Token& t) {
+  int significant = 0;
+  bool leading = true;
+  for (char c : t.text) {
+    if (c == 'e' || c == 'E') return t;  // a float literal: a double on the server too
+    if (c < '0' || c > '9' || (leading && c == '0')) continue;
+    leading = false;
+    ++significant;
+  }
+  if (significant <= 15) return t;
+  const auto type = LiteralType(t.text);
+  if (!type) {
+    throw TsqlError{
+        1007, "22003",
+        "The number '" + t.text + "' is out of the range for numeric representation (maximum precision 38).",
+        t.line};
+  }
+  if (type->IsInteger()) return t;
+  std::int64_t whole = 0;
+  const auto [end, ec] = std::from_chars(t.text.data(), t.text.data() + t.text.size(), whole);
+  if (ec == std::errc() && end == t.text.data() + t.text.size())
+    return t;  // SQLite's 64-bit integers are exact
+  Token call =
+      MakeToken(TokenKind::Word,
+                "cw_convert_number(" + QuoteSqlText(t.text) + ", '" + DeclarationOf(*type) + "')", t.line);
+  call.spaceBefore = t.spaceBefore;
+  return call;
+}
+
 Token OperatorToken(const Token& t) {
   if (t.text == "!<") return MakeToken(TokenKind::Operator, ">=", t.line);
   if (t.text == "!>") return MakeToken(TokenKind::Operator, "<=", t.line);
@@ -323,6 +367,9 @@ std::string Translator::Translate(std::size_t begin, std::size_t end) const {
         break;
       case TokenKind::Operator:
         sink.Push(OperatorToken(t));
+        break;
+      case TokenKind::Number:
+        sink.Push(NumberToken(t));
         break;
       case TokenKind::Word:
         i = TranslateWord(i, begin, end, sink);

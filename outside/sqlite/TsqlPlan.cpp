@@ -1,4 +1,5 @@
 #include "outside/sqlite/TsqlPlan.h"
+#include "outside/sqlite/NumberConversion.h"
 
 #include <cctype>
 #include <charconv>
@@ -61,6 +62,8 @@ TypeInfo TypeFromDeclaration(std::string_view declaredType) {
   } else if (word == "DATETIME" || word == "SMALLDATETIME" || word == "DATE" || word == "DATETIME2") {
     info.kind = ValueKind::DateTime;
   }
+  if (info.kind == ValueKind::Integer || info.kind == ValueKind::Bit || info.kind == ValueKind::Decimal)
+    info.numeric = ExactNumericTypeOf(declaredType);
   return info;
 }
 

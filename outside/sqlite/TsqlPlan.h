@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "outside/sqlite/SqlServerTypes.h"
 #include "outside/sqlite/TsqlLexer.h"
 
 namespace closewright::sqlite {
@@ -19,6 +20,8 @@ struct TypeInfo {
   ValueKind kind = ValueKind::Other;
   std::int32_t length = -1;  // text: maximum characters, -1 for MAX or unknown
   std::int32_t scale = 0;    // decimal: digits after the point
+  /// The exact numeric types (integers, bit, decimal, money) with SQL Server's precision and scale.
+  std::optional<NumericType> numeric;
 };
 
 /// The kind of a declared type name as stored in the SQLite schema ("DECIMAL(28,10)", "DATETIME TEXT", ...).

@@ -141,6 +141,7 @@ class Translator {
   void ResolvePrimaryKey(TableText& table, std::int32_t line) const;
   static std::string CreateTableSql(const TableText& table);
   static void AddTableCompanions(const TableText& table);
+  static void AddNumberTriggers(CreateTableDefinition& def);
 
   std::vector<Token> t_;
   BatchTokenizer* tokenizer_ = nullptr;

@@ -108,7 +108,7 @@ TEST(TsqlTranslation, TSqlFormsBecomeSqliteForms) {
             "SELECT \"FID\", 'x', t.FA FROM \"My Table\" t WHERE a >= 1");
   EXPECT_EQ(sqlOf("SELECT TOP 1 FID FROM T ORDER BY FID"), "SELECT FID FROM T ORDER BY FID LIMIT 1");
   EXPECT_EQ(sqlOf("SELECT LEFT(a,2), CAST(b AS DECIMAL(28,10)) FROM T"),
-            "SELECT cw_left(a,2), cw_to_decimal(b, 10) FROM T");
+            "SELECT cw_left(a,2), cw_convert_number(b, 'DECIMAL(28,10)') FROM T");
   const Plan declared = TranslateBatch("DECLARE @Max INT\nSELECT @max + 1");
   EXPECT_EQ(declared.statements.at(1).sql, "SELECT @MAX + 1");
 }

@@ -1,0 +1,169 @@
+#include "outside/sqlite/NumberConversion.h"
+
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "outside/Text.h"
+
+namespace closewright::sqlite {
+
+namespace {
+
+ConversionResult Failed(std::int32_t number, std::string sqlState, std::string message) {
+  ConversionResult result;
+  result.error = ConversionError{number, std::move(sqlState), std::move(message)};
+  return result;
+}
+
+// learn.microsoft.com "Database engine events and errors": 8115 "Arithmetic overflow error converting %ls
+// to data type %ls.", 220 "Arithmetic overflow error for data type %ls, value = %ld.".
+ConversionResult Overflow(const Decimal& value, NumericType target, bool fromInteger) {
+  const bool small = target.kind == NumericKind::TinyInt || target.kind == NumericKind::SmallInt;
+  if (small && fromInteger) {
+    return Failed(
+        220, "22003",
+        "Arithmetic overflow error for data type " + target.Name() + ", value = " + value.ToString() + ".");
+  }
+  return Failed(8115, "22003",
+                std::string("Arithmetic overflow error converting ") +
+                    (fromInteger ? "expression" : "numeric") + " to data type " + target.Name() + ".");
+}
+
+ConversionResult ToInteger(const Decimal& value, NumericType target, bool fromInteger) {
+  const auto whole = value.TruncatedToInteger();
+  if (target.kind == NumericKind::Bit) {
+    ConversionResult result;
+    result.value = {true, value.IsZero() ? 0 : 1, 0};
+    return result;
+  }
+  if (!whole || !IntegerFits(target.kind, *whole)) return Overflow(value, target, fromInteger);
+  ConversionResult result;
+  result.value = {true, *whole, 0};
+  return result;
+}
+
+ConversionResult FromText(std::string_view text, NumericType target) {
+  if (target.kind == NumericKind::Bit) {
+    const std::string word = ToUpperAscii(TrimWhitespace(text));
+    if (word == "TRUE" || word == "FALSE") {
+      ConversionResult result;
+      result.value = {true, word == "TRUE" ? 1 : 0, 0};
+      return result;
+    }
+  }
+  const Decimal::ParseResult parsed = Decimal::Parse(text);
+  const bool whole = parsed.status == Decimal::ParseStatus::Ok && text.find('.') == std::string_view::npos;
+  if (target.IsInteger() && !whole) {
+    return Failed(245, "22018",
+                  "Conversion failed when converting the varchar value '" + std::string(text) +
+                      "' to data type " + target.Name() + ".");
+  }
+  if (parsed.status != Decimal::ParseStatus::Ok)
+    return Failed(8114, "37000", "Error converting data type varchar to " + target.Name() + ".");
+  return ConvertExact(parsed.value, target, whole);
+}
+
+}  // namespace
+
+ConversionResult ConvertValueTo(const SourceValue& value, NumericType target) {
+  switch (value.storage) {
+    case SourceValue::Storage::Integer:
+      return ConvertExact(Decimal::FromInteger(value.integer), target, true);
+    case SourceValue::Storage::Real: {
+      const auto exact = Decimal::FromDouble(value.real);
+      if (!exact) {
+        return Failed(8115, "22003",
+                      "Arithmetic overflow error converting float to data type " + target.Name() + ".");
+      }
+      return ConvertExact(*exact, target, false);
+    }
+    case SourceValue::Storage::Text:
+      break;
+  }
+  return FromText(value.text, target);
+}
+
+ConversionResult ConvertExact(const Decimal& value, NumericType target, bool fromInteger) {
+  if (target.IsInteger()) return ToInteger(value, target, fromInteger);
+  const auto rounded = value.Rescaled(target.scale);
+  if (!rounded || !rounded->FitsPrecision(target.precision)) return Overflow(value, target, fromInteger);
+  const double real = rounded->ToDouble();
+  const auto back = Decimal::FromDouble(real);
+  if (!back || Compare(*back, *rounded) != 0) {
+    return Failed(
+        0, "HYC00",
+        "The value " + rounded->ToString() +
+            " has more significant digits than the embedded provider "
+            "holds exactly (it keeps numbers as doubles, exact to 15 digits); SQL Server would store it "
+            "as " +
+            target.Name() + "(" + std::to_string(target.precision) + "," + std::to_string(target.scale) +
+            "). Nothing of the statement was kept.");
+  }
+  ConversionResult result;
+  result.value = {false, 0, real};
+  return result;
+}
+
+bool IsStoredForm(double value, NumericType target) {
+  if (!std::isfinite(value)) return false;
+  if (target.IsInteger()) return false;  // a double in an integer column is always converted
+  // The shortest form's digits after the point decide the scale; most stored amounts pass here.
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (ec != std::errc()) return false;
+  const std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
+  if (text.find_first_of("eE") != std::string_view::npos) return false;
+  const std::size_t point = text.find('.');
+  const std::size_t places = point == std::string_view::npos ? 0 : text.size() - point - 1;
+  if (places > static_cast<std::size_t>(target.scale)) return false;
+  const std::size_t sign = text.front() == '-' ? 1 : 0;
+  std::size_t integral = (point == std::string_view::npos ? text.size() : point) - sign;
+  if (integral == 1 && text[sign] == '0') integral = 0;
+  return integral <= static_cast<std::size_t>(target.precision - target.scale);
+}
+
+std::string DeclarationOf(NumericType type) {
+  if (type.kind == NumericKind::Decimal)
+    return "DECIMAL(" + std::to_string(type.precision) + "," + std::to_string(type.scale) + ")";
+  return ToUpperAscii(type.Name());
+}
+
+std::optional<NumericType> ExactNumericTypeOf(std::string_view declaredType) {
+  std::string_view text = TrimWhitespace(declaredType);
+  std::size_t wordEnd = 0;
+  while (wordEnd < text.size() &&
+         (std::isalnum(static_cast<unsigned char>(text[wordEnd])) != 0 || text[wordEnd] == '_')) {
+    ++wordEnd;
+  }
+  const std::string word = ToUpperAscii(text.substr(0, wordEnd));
+  static constexpr std::pair<std::string_view, NumericKind> kFixed[] = {
+      {"BIT", NumericKind::Bit},           {"TINYINT", NumericKind::TinyInt},
+      {"SMALLINT", NumericKind::SmallInt}, {"INT", NumericKind::Int},
+      {"INTEGER", NumericKind::Int},       {"BIGINT", NumericKind::BigInt},
+      {"MONEY", NumericKind::Money},       {"SMALLMONEY", NumericKind::SmallMoney}};
+  for (const auto& [name, kind] : kFixed) {
+    if (word == name) return NumericType::Of(kind);
+  }
+  if (word != "DECIMAL" && word != "NUMERIC" && word != "DEC") return std::nullopt;
+  // DECIMAL alone is DECIMAL(18,0); DECIMAL(p) has scale 0.
+  std::vector<int> arguments;
+  const std::size_t open = text.find('(');
+  if (open != std::string_view::npos) {
+    std::size_t at = open + 1;
+    while (at < text.size() && text[at] != ')') {
+      while (at < text.size() && (text[at] == ' ' || text[at] == ',')) ++at;
+      int number = 0;
+      const auto [end, ec] = std::from_chars(text.data() + at, text.data() + text.size(), number);
+      if (ec != std::errc()) break;
+      arguments.push_back(number);
+      at = static_cast<std::size_t>(end - text.data());
+      while (at < text.size() && text[at] == ' ') ++at;
+    }
+  }
+  const int precision = arguments.empty() ? 18 : arguments[0];
+  const int scale = arguments.size() > 1 ? arguments[1] : 0;
+  return NumericType::DecimalOf(precision, scale);
+}
+
+}  // namespace closewright::sqlite

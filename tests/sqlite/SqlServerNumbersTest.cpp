@@ -1,0 +1,206 @@
+// SQL Server's exact numbers as the embedded provider must reproduce them: each case gives the server's
+// documented answer and where it is documented. Pages cited, all on learn.microsoft.com:
+//   [PSL]  "Precision, scale, and length (Transact-SQL)"
+//   [DEC]  "decimal and numeric (Transact-SQL)"
+//   [CAST] "CAST and CONVERT (Transact-SQL)", section "Truncating and rounding results"
+//   [INT]  "int, bigint, smallint, and tinyint (Transact-SQL)"
+//   [SUM]  "SUM (Transact-SQL)", [AVG] "AVG (Transact-SQL)"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "outside/ComError.h"
+#include "outside/sqlite/Decimal.h"
+#include "outside/sqlite/NumberConversion.h"
+#include "outside/sqlite/SqlServerTypes.h"
+#include "outside/sqlite/SqliteProvider.h"
+#include "support/TestDatabase.h"
+
+namespace closewright::sqlite {
+namespace {
+
+Decimal Exact(const char* text) {
+  const Decimal::ParseResult parsed = Decimal::Parse(text);
+  EXPECT_EQ(parsed.status, Decimal::ParseStatus::Ok) << text;
+  return parsed.value;
+}
+
+std::string TypeText(NumericType t) {
+  return t.Name() + "(" + std::to_string(t.precision) + "," + std::to_string(t.scale) + ")";
+}
+
+const NumericType kDecimal2810 = NumericType::DecimalOf(28, 10);
+const NumericType kMoney = NumericType::Of(NumericKind::Money);
+const NumericType kInt = NumericType::Of(NumericKind::Int);
+
+TEST(SqlServerNumberTypes, LiteralsAndResultsAreTypedByTheServersRules) {
+  // [PSL] "the number 123.45 has a precision of 5 and a scale of 2"; a whole number beyond int is numeric.
+  EXPECT_EQ(TypeText(*LiteralType("123.45")), "numeric(5,2)");
+  EXPECT_EQ(TypeText(*LiteralType("0.05")), "numeric(2,2)");
+  EXPECT_EQ(TypeText(*LiteralType("5")), "int(10,0)");
+  EXPECT_EQ(TypeText(*LiteralType("3000000000")), "numeric(10,0)");
+  EXPECT_EQ(LiteralType("1.5E3")->kind, NumericKind::Float);
+  EXPECT_FALSE(LiteralType("1.2.3"));
+
+  // [PSL] the table of result precision and scale.
+  const NumericType d52 = NumericType::DecimalOf(5, 2);
+  const NumericType d31 = NumericType::DecimalOf(3, 1);
+  EXPECT_EQ(TypeText(ResultType(d52, ArithmeticOperator::Add, d31)), "numeric(6,2)");
+  EXPECT_EQ(TypeText(ResultType(d52, ArithmeticOperator::Multiply, d31)), "numeric(9,3)");
+  EXPECT_EQ(TypeText(ResultType(d52, ArithmeticOperator::Divide, d31)), "numeric(10,6)");
+  EXPECT_EQ(TypeText(ResultType(d52, ArithmeticOperator::Modulo, d31)), "numeric(4,2)");
+  // An int operand counts as decimal(10,0) beside a decimal.
+  EXPECT_EQ(TypeText(ResultType(kInt, ArithmeticOperator::Divide, d31)), "numeric(17,6)");
+  // [PSL] above 38 digits the integral part is kept: decimal(28,10) / decimal(28,10) is decimal(38,10), the
+  // type of the price the close divides; with more than 32 integral digits the scale falls to 6.
+  EXPECT_EQ(TypeText(ResultType(kDecimal2810, ArithmeticOperator::Divide, kDecimal2810)), "numeric(38,10)");
+  EXPECT_EQ(TypeText(ResultType(NumericType::DecimalOf(38, 2), ArithmeticOperator::Multiply,
+                                NumericType::DecimalOf(38, 10))),
+            "numeric(38,6)");
+  // Data type precedence: money over int, decimal over money; integers are computed in int at least.
+  EXPECT_EQ(ResultType(kInt, ArithmeticOperator::Divide, kMoney).kind, NumericKind::Money);
+  EXPECT_EQ(ResultType(kMoney, ArithmeticOperator::Add, d52).kind, NumericKind::Decimal);
+  EXPECT_EQ(ResultType(NumericType::Of(NumericKind::TinyInt), ArithmeticOperator::Add,
+                       NumericType::Of(NumericKind::TinyInt))
+                .kind,
+            NumericKind::Int);
+  // [SUM], [AVG]
+  EXPECT_EQ(TypeText(SumType(kDecimal2810)), "numeric(38,10)");
+  EXPECT_EQ(TypeText(AverageType(NumericType::DecimalOf(10, 2))), "numeric(38,6)");
+  EXPECT_EQ(SumType(NumericType::Of(NumericKind::SmallInt)).kind, NumericKind::Int);
+}
+
+TEST(SqlServerNumberArithmetic, IsExactAndRoundsHalfAwayFromZeroAtTheResultScale) {
+  // SELECT 0.1 + 0.2 - 0.3 is 0.0 on the server: decimal(2,1) operands, exact.
+  const NumericType d21 = NumericType::DecimalOf(2, 1);
+  const NumericType sum = ResultType(d21, ArithmeticOperator::Add, d21);
+  const NumericType difference = ResultType(sum, ArithmeticOperator::Subtract, d21);
+  const auto partial = Decimal::Add(Exact("0.1"), Exact("0.2"), sum.scale);
+  EXPECT_EQ(Decimal::Subtract(*partial, Exact("0.3"), difference.scale)->ToString(), "0.0");
+  // DECLARE @m MONEY = 2 SELECT 5/@m is 2.5000: the result is money.
+  EXPECT_EQ(Decimal::Divide(Exact("5"), Exact("2.0000"), kMoney.scale)->ToString(), "2.5000");
+  // [PSL] division keeps s = max(6, s1 + p2 + 1) places, rounded.
+  EXPECT_EQ(Decimal::Divide(Exact("2"), Exact("3"), 6)->ToString(), "0.666667");
+  EXPECT_EQ(Decimal::Divide(Exact("-2"), Exact("3"), 6)->ToString(), "-0.666667");
+  EXPECT_EQ(Decimal::Modulo(Exact("-7.5"), Exact("2"))->ToString(), "-1.5");
+  // 38 digits are the limit [DEC]; the 39-digit product overflows instead of losing digits.
+  EXPECT_FALSE(Decimal::Multiply(Exact("12345678901234567890.123"), Exact("98765432109876543210.5"), 4));
+  EXPECT_EQ(Decimal::Parse("123456789012345678901234567890123456789").status,
+            Decimal::ParseStatus::TooManyDigits);
+  EXPECT_EQ(Exact("123456789012345678.1234567891").ToString(), "123456789012345678.1234567891");
+  EXPECT_EQ(Compare(Exact("1.50"), Exact("1.5")), 0);
+  EXPECT_LT(Compare(Exact("-2"), Exact("-1.99")), 0);
+}
+
+TEST(SqlServerNumberConversion, StoresAtTheTargetScaleOrRaisesTheServersOverflow) {
+  auto stored = [](const char* value, NumericType target) {
+    const ConversionResult r = ConvertExact(Exact(value), target, false);
+    if (r.error) return std::to_string(r.error->number);
+    if (r.value.isInteger) return std::to_string(r.value.integer);
+    return Decimal::FromDouble(r.value.real)->Rescaled(target.scale)->ToString();
+  };
+  // [DEC] values are rounded to the column's scale; [CAST] CAST(2.5 AS DECIMAL(5,0)) rounds to 3, and a
+  // conversion to int truncates.
+  EXPECT_EQ(stored("123.456", NumericType::DecimalOf(5, 2)), "123.46");
+  EXPECT_EQ(stored("-123.455", NumericType::DecimalOf(5, 2)), "-123.46");
+  EXPECT_EQ(stored("2.5", NumericType::DecimalOf(5, 0)), "3");
+  EXPECT_EQ(stored("2.7", kInt), "2");
+  EXPECT_EQ(stored("-2.7", kInt), "-2");
+  EXPECT_EQ(stored("7", NumericType::Of(NumericKind::Bit)), "1");
+  // 99.995 rounds to 100.00, which decimal(4,2) cannot hold: 8115.
+  EXPECT_EQ(stored("99.995", NumericType::DecimalOf(4, 2)), "8115");
+  // [INT] ranges; 220 names the small types and the value, 8115 the others.
+  const ConversionResult tiny = ConvertExact(Exact("300"), NumericType::Of(NumericKind::TinyInt), true);
+  ASSERT_TRUE(tiny.error);
+  EXPECT_EQ(tiny.error->message, "Arithmetic overflow error for data type tinyint, value = 300.");
+  const ConversionResult wide = ConvertExact(Exact("3000000000"), kInt, true);
+  ASSERT_TRUE(wide.error);
+  EXPECT_EQ(wide.error->message, "Arithmetic overflow error converting expression to data type int.");
+  EXPECT_EQ(stored("-1", NumericType::Of(NumericKind::TinyInt)), "8115");
+  // What a double cannot give back exactly is refused, never stored as a neighbour.
+  const ConversionResult refused = ConvertExact(Exact("123456789012345678.1234567891"), kDecimal2810, false);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->sqlState, "HYC00");
+  EXPECT_NE(refused.error->message.find("123456789012345678.1234567891"), std::string::npos);
+  // Prices up to hundreds of thousands keep all ten places.
+  EXPECT_EQ(stored("176366.98428571428", kDecimal2810), "176366.9842857143");
+}
+
+// The same rules where they reach a ledger: stored columns, variables, CAST, and the refusal of what the
+// engine cannot hold.
+class ExactNumbersInTheEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_ = OpenSqliteSession({{"Provider", "Closewright.SQLite"}, {"Data Source", ":memory:"}});
+    session_->Execute(
+        "CREATE TABLE N (FID INT IDENTITY(1,1) PRIMARY KEY, FPrice DECIMAL(5,2) NULL, FAmount DECIMAL(28,10) "
+        "NULL, FSmall TINYINT NULL, FCount INT NULL, FFlag BIT NULL, FCash MONEY NULL)");
+  }
+  // The first column of the first row, as the exact decimal the double stands for.
+  std::string Value(const std::string& query) {
+    const ResultTable result = session_->Query(query);
+    const Variant& v = result.rows.at(0).at(0);
+    if (v.IsNull()) return "NULL";
+    return Decimal::FromDouble(v.ToDouble())->ToString();
+  }
+  std::unique_ptr<DatabaseSession> session_;
+};
+
+TEST_F(ExactNumbersInTheEngine, StoresVariablesAndCastsAtTheTypesScale) {
+  // [DEC] "values are rounded to the column's scale" in INSERT and UPDATE alike.
+  session_->Execute("INSERT INTO N (FPrice, FSmall, FCount, FFlag) VALUES (123.456, 200, 7, 7)");
+  EXPECT_EQ(Value("SELECT FPrice FROM N"), "123.46");
+  EXPECT_EQ(Value("SELECT CAST(FFlag AS INT) FROM N"), "1");
+  session_->Execute("UPDATE N SET FPrice = FPrice / 3, FCount = 2.7, FAmount = 1234.5678 / 7");
+  EXPECT_EQ(Value("SELECT FPrice FROM N"), "41.15");
+  EXPECT_EQ(Value("SELECT FCount FROM N"), "2");
+  EXPECT_EQ(Value("SELECT FAmount FROM N"), "176.3668285714");
+  // [CAST] rounding to a decimal, truncation to an integer.
+  EXPECT_EQ(Value("SELECT CAST(2.5 AS DECIMAL(5,0))"), "3");
+  EXPECT_EQ(Value("SELECT CAST(-2.5 AS NUMERIC(5,0))"), "-3");
+  EXPECT_EQ(Value("SELECT CONVERT(INT, 2.99)"), "2");
+  // A variable holds what its type holds: 5/@m divides by money, not by the integer 2.
+  EXPECT_EQ(Value("DECLARE @m MONEY = 2 SELECT 5/@m"), "2.5");
+  EXPECT_EQ(Value("DECLARE @d DECIMAL(5,2) SET @d = 123.456 SELECT @d"), "123.46");
+}
+
+TEST_F(ExactNumbersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
+  session_->Execute("INSERT INTO N (FPrice) VALUES (1)");
+  struct Case {
+    const char* batch;
+    std::int32_t native;
+  } cases[] = {
+      {"INSERT INTO N (FSmall) VALUES (300)", 220},   // [INT] tinyint is 0 to 255
+      {"UPDATE N SET FCount = 3000000000", 8115},     // beyond int
+      {"UPDATE N SET FPrice = 999.995", 8115},        // rounds to 1000.00, beyond DECIMAL(5,2)
+      {"SELECT CAST(100000 AS DECIMAL(5,0))", 8115},  //
+      {"DECLARE @t TINYINT SET @t = -1", 220},        //
+  };
+  for (const Case& c : cases) {
+    const ComError error = testing::FailureOf(*session_, c.batch);
+    EXPECT_EQ(error.NativeError(), c.native) << c.batch << ": " << error.Description();
+  }
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM N"), "1");
+  EXPECT_EQ(Value("SELECT FPrice FROM N"), "1");
+}
+
+TEST_F(ExactNumbersInTheEngine, RefusesADecimalADoubleCannotHoldInsteadOfStoringANeighbour) {
+  const ComError error =
+      testing::FailureOf(*session_, "INSERT INTO N (FAmount) VALUES (123456789012345678.1234567891)");
+  EXPECT_EQ(error.SqlState(), "HYC00");
+  EXPECT_NE(error.Description().find("123456789012345678.1234567891"), std::string::npos)
+      << error.Description();
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM N"), "0");
+  // Fifteen digits and a price of hundreds of thousands at ten places are held exactly.
+  session_->Execute("INSERT INTO N (FAmount) VALUES (12345678901.1234)");
+  session_->Execute("INSERT INTO N (FAmount) SELECT 1234567.89 / 7");
+  EXPECT_EQ(Value("SELECT MIN(FAmount) FROM N"), "176366.8414285714");
+  EXPECT_EQ(Value("SELECT MAX(FAmount) FROM N"), "12345678901.1234");
+  EXPECT_EQ(testing::FailureOf(*session_, "SELECT 1234567890123456789012345678901234567890.5").NativeError(),
+            1007);
+}
+
+}  // namespace
+}  // namespace closewright::sqlite
