@@ -51,6 +51,16 @@ std::size_t Utf8CharacterCount(std::string_view text) noexcept {
       text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t characters) noexcept {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (seen == characters) return i;
+    ++seen;
+  }
+  return text.size();
+}
+
 std::string DoubleQuoteCharacters(std::string_view text, char quote) {
   std::string doubled;
   doubled.reserve(text.size());

@@ -18,6 +18,8 @@ std::string_view TrimWhitespace(std::string_view text) noexcept;
 std::string_view TrimSpaces(std::string_view text) noexcept;
 /// The number of UTF-8 characters in `text`: every byte that does not continue a character starts one.
 std::size_t Utf8CharacterCount(std::string_view text) noexcept;
+/// The bytes of the first `characters` UTF-8 characters of `text` (all of it when it has fewer).
+std::size_t Utf8PrefixLength(std::string_view text, std::size_t characters) noexcept;
 /// `text` with each `quote` character doubled, the one escape inside a SQL quoted literal or name.
 std::string DoubleQuoteCharacters(std::string_view text, char quote);
 /// `text` between two `quote` characters, each `quote` inside doubled.

@@ -492,20 +492,6 @@ void ToFloat(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
-// Byte offset of the character `chars` characters into `s` (or its size).
-std::size_t Utf8Offset(std::string_view s, std::size_t chars) {
-  std::size_t i = 0;
-  std::size_t n = 0;
-  while (i < s.size()) {
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-      if (n == chars) return i;
-      ++n;
-    }
-    ++i;
-  }
-  return s.size();
-}
-
 void ResultText(sqlite3_context* ctx, std::string_view text) {
   sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -526,7 +512,7 @@ void ToText(sqlite3_context* ctx, int, sqlite3_value** argv) {
       text = std::string(TextOf(argv[0]));
   }
   if (length >= 0 && Utf8CharacterCount(text) > static_cast<std::size_t>(length)) {
-    text.resize(Utf8Offset(text, static_cast<std::size_t>(length)));
+    text.resize(Utf8PrefixLength(text, static_cast<std::size_t>(length)));
   }
   ResultText(ctx, text);
 }
@@ -630,8 +616,8 @@ void LeftOrRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
   const std::size_t length = Utf8CharacterCount(s);
   const auto count = static_cast<std::size_t>(n);
   if (count >= length) return ResultText(ctx, s);
-  if (left) return ResultText(ctx, s.substr(0, Utf8Offset(s, count)));
-  ResultText(ctx, s.substr(Utf8Offset(s, length - count)));
+  if (left) return ResultText(ctx, s.substr(0, Utf8PrefixLength(s, count)));
+  ResultText(ctx, s.substr(Utf8PrefixLength(s, length - count)));
 }
 
 void Left(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -651,7 +637,7 @@ void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   for (char& c : text) c = Fold(c);
   std::int64_t start = argc > 2 ? sqlite3_value_int64(argv[2]) : 1;
   if (start < 1) start = 1;
-  const std::size_t from = Utf8Offset(text, static_cast<std::size_t>(start - 1));
+  const std::size_t from = Utf8PrefixLength(text, static_cast<std::size_t>(start - 1));
   if (find.empty()) return sqlite3_result_int(ctx, 0);
   const std::size_t at = text.find(find, from);
   if (at == std::string::npos) return sqlite3_result_int(ctx, 0);

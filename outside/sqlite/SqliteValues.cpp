@@ -78,10 +78,8 @@ SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line
       } else {
         out.text = v.text;
       }
-      // Assigning to a shorter variable cuts the text, silently.
-      if (type.length > 0 && out.text.size() > static_cast<std::size_t>(type.length)) {
-        out.text.resize(static_cast<std::size_t>(type.length));
-      }
+      // Assigning to a shorter variable cuts the text, silently, after whole characters.
+      if (type.length > 0) out.text.resize(Utf8PrefixLength(out.text, static_cast<std::size_t>(type.length)));
       return out;
     }
     case ValueKind::DateTime: {

@@ -294,6 +294,19 @@ Token NumberToken(const Token& t) {
   return call;
 }
 
+Token DatabaseCollation(std::int32_t line) {
+  return MakeToken(TokenKind::Word, "COLLATE CI", line);
+}
+
+bool IsComparison(const Token& t) {
+  static constexpr std::string_view kOperators[] = {"=", "<>", "!=", "<", ">", "<=", ">=", "!<", "!>"};
+  if (t.kind == TokenKind::Operator) {
+    for (std::string_view op : kOperators)
+      if (t.text == op) return true;
+  }
+  return t.IsWord("IN") || t.IsWord("BETWEEN");
+}
+
 Token OperatorToken(const Token& t) {
   if (t.text == "!<") return MakeToken(TokenKind::Operator, ">=", t.line);
   if (t.text == "!>") return MakeToken(TokenKind::Operator, "<=", t.line);
@@ -347,6 +360,33 @@ class TokenSink {
   std::string out_;
 };
 
+// SQL Server compares text under the database's default collation, case insensitive, when no column takes
+// part; SQLite would compare byte by byte. So the left operand of a comparison of two literals or
+// variables (text variables, an IN list of literals) takes the CI collation explicitly. Beside a column,
+// the column's own collation decides on both engines, and nothing is added: an explicit collation would
+// override a date column's.
+bool Translator::ComparesWithoutColumn(std::size_t i, std::size_t end) const {
+  const Token& t = t_[i];
+  if (t.kind == TokenKind::Variable) {
+    const auto declared = declared_.find(ToUpperAscii(t.text));
+    if (declared == declared_.end() || declared->second != ValueKind::Text) return false;
+  }
+  std::size_t op = i + 1;
+  if (op < end && t_[op].IsWord("NOT")) ++op;
+  if (op + 1 >= end || !IsComparison(t_[op])) return false;
+  std::size_t right = op + 1;
+  if (t_[op].IsWord("IN")) {
+    if (!t_[right].IsPunct('(')) return false;
+    ++right;
+  }
+  if (right >= end) return false;
+  const Token& other = t_[right];
+  if (other.kind == TokenKind::String) return true;
+  if (other.kind != TokenKind::Variable) return false;
+  const auto declared = declared_.find(ToUpperAscii(other.text));
+  return declared != declared_.end() && declared->second == ValueKind::Text;
+}
+
 // Translates tokens [begin, end) of an expression or clause into SQLite text.
 std::string Translator::Translate(std::size_t begin, std::size_t end) const {
   TokenSink sink(NeedsRearranging(t_, begin, end), end - begin);
@@ -356,6 +396,11 @@ std::string Translator::Translate(std::size_t begin, std::size_t end) const {
       case TokenKind::Variable:
         CheckVariable(t);
         sink.Push(t);
+        if (ComparesWithoutColumn(i, end)) sink.Push(DatabaseCollation(t.line));
+        break;
+      case TokenKind::String:
+        sink.Push(t);
+        if (ComparesWithoutColumn(i, end)) sink.Push(DatabaseCollation(t.line));
         break;
       case TokenKind::SystemVariable:
         sink.Push(SystemVariableToken(t));

@@ -5,6 +5,7 @@
 // translates the expressions inside them (TsqlExpression.cpp). Private to outside/sqlite.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -97,6 +98,7 @@ class Translator {
 
   // ---- expressions (TsqlExpression.cpp) ----
   std::string Translate(std::size_t begin, std::size_t end) const;
+  bool ComparesWithoutColumn(std::size_t i, std::size_t end) const;
   std::size_t TranslateWord(std::size_t i, std::size_t begin, std::size_t end, TokenSink& sink) const;
 
   // ---- IF, BEGIN...END (TsqlControlFlow.cpp) ----
@@ -148,7 +150,8 @@ class Translator {
   std::size_t tokensAtOnce_ = 0;
   static constexpr int kMaxNestingDepth = 128;
   int nestingDepth_ = 0;
-  std::set<std::string> declared_;
+  // The variables declared so far, with their kinds: text variables compare under the database collation.
+  std::map<std::string, ValueKind> declared_;
   // The names declared, in order, so that a statement translated again can take its declarations back.
   std::vector<std::string> newlyDeclared_;
 };

@@ -1,5 +1,5 @@
-// SQL Server's exact numbers as the embedded provider must reproduce them: each case gives the server's
-// documented answer and where it is documented. Pages cited, all on learn.microsoft.com:
+// SQL Server's answers the embedded provider must give, for exact numbers and text comparisons: each case
+// gives the server's documented answer and where it is documented. Pages cited, all on learn.microsoft.com:
 //   [PSL]  "Precision, scale, and length (Transact-SQL)"
 //   [DEC]  "decimal and numeric (Transact-SQL)"
 //   [CAST] "CAST and CONVERT (Transact-SQL)", section "Truncating and rounding results"
@@ -130,7 +130,7 @@ TEST(SqlServerNumberConversion, StoresAtTheTargetScaleOrRaisesTheServersOverflow
 
 // The same rules where they reach a ledger: stored columns, variables, CAST, and the refusal of what the
 // engine cannot hold.
-class ExactNumbersInTheEngine : public ::testing::Test {
+class SqlServerAnswersInTheEngine : public ::testing::Test {
  protected:
   void SetUp() override {
     session_ = OpenSqliteSession({{"Provider", "Closewright.SQLite"}, {"Data Source", ":memory:"}});
@@ -148,7 +148,7 @@ class ExactNumbersInTheEngine : public ::testing::Test {
   std::unique_ptr<DatabaseSession> session_;
 };
 
-TEST_F(ExactNumbersInTheEngine, StoresVariablesAndCastsAtTheTypesScale) {
+TEST_F(SqlServerAnswersInTheEngine, StoresVariablesAndCastsAtTheTypesScale) {
   // [DEC] "values are rounded to the column's scale" in INSERT and UPDATE alike.
   session_->Execute("INSERT INTO N (FPrice, FSmall, FCount, FFlag) VALUES (123.456, 200, 7, 7)");
   EXPECT_EQ(Value("SELECT FPrice FROM N"), "123.46");
@@ -166,7 +166,7 @@ TEST_F(ExactNumbersInTheEngine, StoresVariablesAndCastsAtTheTypesScale) {
   EXPECT_EQ(Value("DECLARE @d DECIMAL(5,2) SET @d = 123.456 SELECT @d"), "123.46");
 }
 
-TEST_F(ExactNumbersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
+TEST_F(SqlServerAnswersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
   session_->Execute("INSERT INTO N (FPrice) VALUES (1)");
   struct Case {
     const char* batch;
@@ -186,7 +186,7 @@ TEST_F(ExactNumbersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement)
   EXPECT_EQ(Value("SELECT FPrice FROM N"), "1");
 }
 
-TEST_F(ExactNumbersInTheEngine, RefusesADecimalADoubleCannotHoldInsteadOfStoringANeighbour) {
+TEST_F(SqlServerAnswersInTheEngine, RefusesADecimalADoubleCannotHoldInsteadOfStoringANeighbour) {
   const ComError error =
       testing::FailureOf(*session_, "INSERT INTO N (FAmount) VALUES (123456789012345678.1234567891)");
   EXPECT_EQ(error.SqlState(), "HYC00");
@@ -200,6 +200,20 @@ TEST_F(ExactNumbersInTheEngine, RefusesADecimalADoubleCannotHoldInsteadOfStoring
   EXPECT_EQ(Value("SELECT MAX(FAmount) FROM N"), "12345678901.1234");
   EXPECT_EQ(testing::FailureOf(*session_, "SELECT 1234567890123456789012345678901234567890.5").NativeError(),
             1007);
+}
+
+// Text under the database's default collation, case insensitive ("Collation and Unicode support"), trailing
+// blanks ignored in comparisons ("How SQL Server compares strings with trailing spaces", KB 316626).
+TEST_F(SqlServerAnswersInTheEngine, TextComparesWithoutCaseWhereNoColumnTakesPart) {
+  EXPECT_EQ(Value("SELECT CASE WHEN 'a' = 'A' THEN 1 ELSE 0 END"), "1");
+  EXPECT_EQ(Value("SELECT CASE WHEN 'WO-1' = 'wo-1  ' THEN 1 ELSE 0 END"), "1");
+  EXPECT_EQ(Value("SELECT CASE WHEN 'b' IN ('A', 'B') THEN 1 ELSE 0 END"), "1");
+  EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'X' IF @v = 'x' SELECT 1 ELSE SELECT 0"), "1");
+  EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'm' SELECT CASE WHEN @v BETWEEN 'A' AND 'Z' THEN 1 ELSE 0 END"),
+            "1");
+  // A variable cut to its length keeps whole characters: three characters of 'äöüß', not three bytes.
+  const ResultTable cut = session_->Query("DECLARE @s VARCHAR(3) = 'äöüß' SELECT @s");
+  EXPECT_EQ(cut.rows.at(0).at(0).ToString(), "äöü");
 }
 
 }  // namespace
