@@ -86,12 +86,14 @@ DateValue MakeDate(int year, int month, int day, int hour, int minute, int secon
 CalendarParts SplitDate(DateValue date) {
   const double whole = std::trunc(date.days);
   double fraction = std::fabs(date.days - whole);
-  auto seconds = static_cast<std::int64_t>(std::llround(fraction * 86400.0));
+  // Milliseconds, the finest a database date carries here: a time of 23:59:59.990 stays on its day.
+  auto milliseconds = static_cast<std::int64_t>(std::llround(fraction * 86'400'000.0));
   auto days = static_cast<std::int64_t>(whole);
-  if (seconds >= 86400) {
-    seconds -= 86400;
+  if (milliseconds >= 86'400'000) {
+    milliseconds -= 86'400'000;
     days += date.days < 0 ? -1 : 1;
   }
+  const std::int64_t seconds = milliseconds / 1000;
   CalendarParts parts{};
   const CivilDate civil = CivilFromDays(days + kDaysFrom1970To1899_12_30);
   parts.year = static_cast<int>(civil.year);
@@ -100,6 +102,7 @@ CalendarParts SplitDate(DateValue date) {
   parts.hour = static_cast<int>(seconds / 3600);
   parts.minute = static_cast<int>(seconds / 60 % 60);
   parts.second = static_cast<int>(seconds % 60);
+  parts.millisecond = static_cast<int>(milliseconds % 1000);
   return parts;
 }
 
@@ -227,8 +230,11 @@ std::string Variant::ToString() const {
     case VariantType::Date: {
       const CalendarParts parts = SplitDate(std::get<DateValue>(value_));
       char text[40];
-      if (parts.hour == 0 && parts.minute == 0 && parts.second == 0) {
+      if (parts.hour == 0 && parts.minute == 0 && parts.second == 0 && parts.millisecond == 0) {
         std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.year, parts.month, parts.day);
+      } else if (parts.millisecond != 0) {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", parts.year, parts.month,
+                      parts.day, parts.hour, parts.minute, parts.second, parts.millisecond);
       } else {
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.year, parts.month, parts.day,
                       parts.hour, parts.minute, parts.second);

@@ -68,6 +68,7 @@ DateValue MakeDate(int year, int month, int day, int hour = 0, int minute = 0, i
 /// Splits a date into its calendar parts; seconds are rounded to the nearest whole second.
 struct CalendarParts {
   int year, month, day, hour, minute, second;
+  int millisecond = 0;
 };
 CalendarParts SplitDate(DateValue date);
 /// "yyyy-mm-dd", the form the close steps put dates into their texts.

@@ -114,6 +114,8 @@ std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOf
   if (outOfRange != nullptr) *outOfRange = false;
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  // An empty text is the first day of 1900, as SQL Server converts it.
+  if (text.empty()) return (kDays1900 - kBaseDays) * kMillisecondsPerDay;
   DateReader r{text};
   int y = 0;
   int m = 0;
@@ -157,7 +159,11 @@ std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOf
     return std::nullopt;
   }
   const std::int64_t days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kBaseDays;
-  return days * kMillisecondsPerDay + ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
+  // DATETIME keeps the time in ticks of 1/300 second, rounded: "datetime (Transact-SQL)" shows times
+  // rounded to increments of .000, .003 or .007 seconds, and 23:59:59.999 as the next day.
+  const std::int64_t milliseconds = ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
+  const std::int64_t ticks = (milliseconds * 3 + 5) / 10;
+  return days * kMillisecondsPerDay + (ticks * 10 + 1) / 3;
 }
 
 std::string FormatDateTime(std::int64_t milliseconds) {

@@ -5,6 +5,7 @@
 //   [CAST] "CAST and CONVERT (Transact-SQL)", section "Truncating and rounding results"
 //   [INT]  "int, bigint, smallint, and tinyint (Transact-SQL)"
 //   [SUM]  "SUM (Transact-SQL)", [AVG] "AVG (Transact-SQL)"
+//   [DT]   "datetime (Transact-SQL)", section "Rounding of datetime fractional second precision"
 
 #include <gtest/gtest.h>
 
@@ -214,6 +215,24 @@ TEST_F(SqlServerAnswersInTheEngine, TextComparesWithoutCaseWhereNoColumnTakesPar
   // A variable cut to its length keeps whole characters: three characters of 'äöüß', not three bytes.
   const ResultTable cut = session_->Query("DECLARE @s VARCHAR(3) = 'äöüß' SELECT @s");
   EXPECT_EQ(cut.rows.at(0).at(0).ToString(), "äöü");
+}
+
+TEST_F(SqlServerAnswersInTheEngine, DatetimesKeepTheirTicksAndComeBackAtThatPrecision) {
+  session_->Execute(
+      "CREATE TABLE D (FID INT PRIMARY KEY, FAt DATETIME NULL)\r\n"
+      "INSERT INTO D VALUES (1, '2011-03-31 23:59:59.989'), (2, '2011-03-31 23:59:59.999'), "
+      "(3, '20110331 10:00:00.994'), (4, '20110331 10:00:00.995'), (5, '')");
+  const ResultTable rows = session_->Query("SELECT FAt FROM D ORDER BY FID");
+  ASSERT_EQ(rows.rows.size(), 5u);
+  // [DT] .990 and .991 give .990, .992 to .994 give .993, .995 to .998 give .997, .999 the next second.
+  EXPECT_EQ(rows.rows[0][0].ToString(), "2011-03-31 23:59:59.990");
+  EXPECT_EQ(rows.rows[1][0].ToString(), "2011-04-01");
+  EXPECT_EQ(rows.rows[2][0].ToString(), "2011-03-31 10:00:00.993");
+  EXPECT_EQ(rows.rows[3][0].ToString(), "2011-03-31 10:00:00.997");
+  // An empty text converts to 1900-01-01.
+  EXPECT_EQ(rows.rows[4][0].ToString(), "1900-01-01");
+  // A literal compared with the column is rounded the same way.
+  EXPECT_EQ(Value("SELECT FID FROM D WHERE FAt = '2011-03-31 23:59:59.991'"), "1");
 }
 
 }  // namespace
