@@ -26,6 +26,12 @@ constexpr FunctionEntry kCatalogue[] = {
     // Aggregates: exact over decimals, as SQL Server's are.
     {"SUM", "sum", 1, 1, "number -> number", kExactSum, Call, None, 0},
     {"AVG", "avg", 1, 1, "number -> number", kExactAverage, Call, None, 0},
+    {"COUNT", "count", 1, 1, "value -> int", kBuiltIn, Call, None, 0},
+    {"MIN", "min", 1, 1, "value -> value", kBuiltIn, Call, None, 0},
+    {"MAX", "max", 1, 1, "value -> value", kBuiltIn, Call, None, 0},
+    {"ROW_NUMBER", "row_number", 0, 0, "-> bigint, with OVER", kBuiltIn, Call, None, 0},
+    {"RANK", "rank", 0, 0, "-> bigint, with OVER", kBuiltIn, Call, None, 0},
+    {"DENSE_RANK", "dense_rank", 0, 0, "-> bigint, with OVER", kBuiltIn, Call, None, 0},
     // Numbers.
     {"ABS", "abs", 1, 1, "number -> number", kBuiltIn, Call, Numeric, 0x1},
     {"CEILING", "ceiling", 1, 1, "number -> number", kBuiltIn, Call, Numeric, 0x20},
@@ -59,6 +65,9 @@ constexpr FunctionEntry kCatalogue[] = {
     {"MONTH", "cw_month", 1, 1, "datetime -> int", functions::Month, Call, TimeDate, 0x20},
     {"YEAR", "cw_year", 1, 1, "datetime -> int", functions::Year, Call, TimeDate, 0x100},
     // The session.
+    {"COALESCE", "coalesce", 2, -1, "values -> value", kBuiltIn, Call, None, 0},
+    {"NULLIF", "nullif", 2, 2, "value, value -> value", kBuiltIn, Call, None, 0},
+    {"IIF", "iif", 3, 3, "condition, value, value -> value", kBuiltIn, Call, None, 0},
     {"ISNULL", "ifnull", 2, 2, "value, value -> value", kBuiltIn, Call, System, 0x4},
     {"OBJECT_ID", "cw_object_id", 1, 2, "text, text -> int", Volatile(functions::ObjectId), Call, None, 0},
     {"SCOPE_IDENTITY", "cw_identity_last", 0, 0, "-> bigint", Volatile(functions::LastIdentity), Call, None,

@@ -539,6 +539,10 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
                    "The ledger " + *path + " cannot be opened: " + message + ".");
   }
   sqlite3_extended_result_codes(db.get(), 1);
+  // A name in double quotes or brackets that names no column would otherwise be taken as a string
+  // (sqlite.org "Quirks": double-quoted string literals); SQL Server answers 207.
+  sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   sqlite3_busy_timeout(db.get(), sqlite::kTransientLockWaitMilliseconds);
   // WAL lets readers go on while a close writes; a second writer is refused at once (no busy wait).
   if (*path != ":memory:") sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);

@@ -160,7 +160,9 @@ void Translator::ParseColumn(std::size_t j, Range element, TableText& table) con
 std::size_t Translator::ParseColumnType(std::size_t j, Range element, ColumnText& column,
                                         ColumnDefinition& definition) const {
   const auto [eb, ee] = element;
-  if (At(j).kind != TokenKind::Word || j >= ee) throw SyntaxError(column.name, t_[eb].line);
+  // A type name may be delimited, as [int] or [varchar](20).
+  const bool named = At(j).kind == TokenKind::Word || At(j).kind == TokenKind::QuotedName;
+  if (!named || j >= ee) throw SyntaxError(column.name, t_[eb].line);
   std::string typeText = ToUpperAscii(t_[j].text);
   const std::int32_t typeLine = t_[j].line;
   ++j;
@@ -177,12 +179,16 @@ std::size_t Translator::ParseColumnType(std::size_t j, Range element, ColumnText
   // that gives SQLite the storage SQL Server's type needs: dates as text, decimals always as real numbers
   // (so that 10 / 3 on decimal columns is not an integer division).
   column.declared = typeText;
-  if (definition.type.kind == ValueKind::DateTime) column.declared += " TEXT";
-  if (definition.type.kind == ValueKind::Decimal && !definition.identity) {
-    // SQLite takes precision and scale only after the last word: DECIMAL REAL(28,10).
+  // SQLite reads only numbers in a type's parentheses: VARCHAR(MAX) is kept as VARCHAR MAX.
+  if (const auto max = column.declared.find("(MAX)"); max != std::string::npos)
+    column.declared.replace(max, 5, " MAX");
+  // SQLite takes precision and scale only after the last word: DECIMAL REAL(28,10), DATETIME2 TEXT(3).
+  auto storageWord = [&](const char* word) {
     const auto open = column.declared.find('(');
-    column.declared.insert(open == std::string::npos ? column.declared.size() : open, " REAL");
-  }
+    column.declared.insert(open == std::string::npos ? column.declared.size() : open, word);
+  };
+  if (definition.type.kind == ValueKind::DateTime) storageWord(" TEXT");
+  if (definition.type.kind == ValueKind::Decimal && !definition.identity) storageWord(" REAL");
   if (definition.type.kind == ValueKind::Text) column.collation = "CI";
   if (definition.type.kind == ValueKind::DateTime) column.collation = "DT";
   return j;

@@ -294,6 +294,18 @@ Token NumberToken(const Token& t) {
   return call;
 }
 
+// Keywords and type names a parenthesis may follow: no function calls.
+constexpr std::string_view kWordsBeforeParenthesis[] = {
+    "ALL",     "AND",       "ANY",       "AS",         "BETWEEN",     "BY",        "CASE",   "CAST",
+    "CHAR",    "CHECK",     "COLLATE",   "CONSTRAINT", "CONVERT",     "DATETIME2", "DEC",    "DECIMAL",
+    "DEFAULT", "DELETE",    "DISTINCT",  "ELSE",       "END",         "ESCAPE",    "EXCEPT", "EXISTS",
+    "FLOAT",   "FROM",      "GROUP",     "HAVING",     "IDENTITY",    "IF",        "IN",     "INCLUDE",
+    "INDEX",   "INSERT",    "INTERSECT", "INTO",       "IS",          "JOIN",      "KEY",    "LIKE",
+    "NCHAR",   "NOT",       "NULL",      "NUMERIC",    "NVARCHAR",    "ON",        "OR",     "ORDER",
+    "OVER",    "PARTITION", "PRINT",     "REFERENCES", "RETURN",      "SELECT",    "SET",    "SOME",
+    "TABLE",   "THEN",      "TOP",       "TRY_CAST",   "TRY_CONVERT", "UNION",     "UNIQUE", "UPDATE",
+    "USING",   "VALUES",    "VARBINARY", "VARCHAR",    "WHEN",        "WHERE",     "WHILE",  "WITH"};
+
 Token DatabaseCollation(std::int32_t line) {
   return MakeToken(TokenKind::Word, "COLLATE CI", line);
 }
@@ -388,9 +400,80 @@ bool Translator::ComparesWithoutColumn(std::size_t i, std::size_t end) const {
 }
 
 // Translates tokens [begin, end) of an expression or clause into SQLite text.
+// In a select list T-SQL writes an alias before its expression too: `name = expr`, `'name' = expr`. SQLite
+// knows only `expr AS name`, and would read the first form as a comparison; the alias is held back and
+// written after its expression, where the item ends.
+class SelectListAliases {
+ public:
+  // Whether the token at `i` was taken: an alias with its `=`, which `i` then points past.
+  bool Take(const std::vector<Token>& t, std::size_t& i, std::size_t end, TokenSink& sink) {
+    const Token& token = t[i];
+    if (token.IsPunct('(')) ++depth_;
+    if (token.IsPunct(')')) {
+      if (InSelectList()) End(sink);
+      --depth_;
+      return false;
+    }
+    if (token.IsWord("SELECT")) {
+      lists_.push_back({depth_, true, {}});
+      return false;
+    }
+    if (!InSelectList()) return false;
+    List& list = lists_.back();
+    if (token.kind == TokenKind::Word && InList(token.text, kListEnds)) {
+      End(sink);
+      return false;
+    }
+    if (token.IsPunct(',')) {
+      Flush(sink);
+      list.atItemStart = true;
+      return false;
+    }
+    if (!list.atItemStart || token.IsWord("DISTINCT") || token.IsWord("ALL")) return false;
+    list.atItemStart = false;
+    const bool name = token.kind == TokenKind::Word || token.kind == TokenKind::QuotedName ||
+                      token.kind == TokenKind::String;
+    if (!name || i + 2 >= end || !t[i + 1].IsOperator("=")) return false;
+    list.alias = token;
+    list.alias->kind = TokenKind::QuotedName;
+    ++i;  // past the `=`
+    return true;
+  }
+  void Finish(TokenSink& sink) {
+    while (!lists_.empty()) End(sink);
+  }
+
+ private:
+  struct List {
+    int depth = 0;
+    bool atItemStart = true;
+    std::optional<Token> alias;
+  };
+  static constexpr std::string_view kListEnds[] = {"FROM",   "WHERE",     "GROUP", "ORDER", "HAVING", "UNION",
+                                                   "EXCEPT", "INTERSECT", "INTO",  "FOR",   "OPTION"};
+  bool InSelectList() const { return !lists_.empty() && lists_.back().depth == depth_; }
+  void Flush(TokenSink& sink) {
+    std::optional<Token>& alias = lists_.back().alias;
+    if (!alias) return;
+    sink.Push(MakeToken(TokenKind::Word, "AS", alias->line));
+    alias->spaceBefore = true;
+    sink.Push(*alias);
+    alias.reset();
+  }
+  void End(TokenSink& sink) {
+    Flush(sink);
+    lists_.pop_back();
+  }
+
+  int depth_ = 0;
+  std::vector<List> lists_;
+};
+
 std::string Translator::Translate(std::size_t begin, std::size_t end) const {
   TokenSink sink(NeedsRearranging(t_, begin, end), end - begin);
+  SelectListAliases aliases;
   for (std::size_t i = begin; i < end; ++i) {
+    if (aliases.Take(t_, i, end, sink)) continue;
     const Token& t = t_[i];
     switch (t.kind) {
       case TokenKind::Variable:
@@ -424,6 +507,7 @@ std::string Translator::Translate(std::size_t begin, std::size_t end) const {
         break;
     }
   }
+  aliases.Finish(sink);
   return sink.Finish();
 }
 
@@ -469,6 +553,12 @@ std::size_t Translator::TranslateWord(std::size_t i, std::size_t begin, std::siz
   }
   // A function SQLite runs under the T-SQL name itself keeps the name as written.
   const FunctionEntry* function = call ? FindTsqlFunction(t.text, Spelling::Call) : nullptr;
+  // SQL Server compiles the batch first, so an unknown function fails it before anything runs; SQLite's own
+  // functions of the same name (FORMAT, LENGTH, ...) answer differently and are not reached.
+  if (call && function == nullptr && !InList(t.text, kWordsBeforeParenthesis)) {
+    throw TsqlError{195, "42000",
+                    "'" + ToUpperAscii(t.text) + "' is not a recognized built-in function name.", t.line};
+  }
   if (function != nullptr && !EqualsIgnoringCase(function->tsqlName, function->sqliteName)) {
     Token renamed = MakeToken(TokenKind::Word, std::string(function->sqliteName), t.line);
     renamed.spaceBefore = t.spaceBefore;

@@ -85,7 +85,8 @@ Statement Translator::ParseDeclare(std::size_t& pos, std::size_t limit) {
     if (At(i).IsWord("AS")) ++i;
     if (At(i).IsWord("TABLE")) throw Unsupported("table variables", var.line);
     if (At(i).IsWord("CURSOR")) throw Unsupported("cursors", var.line);
-    if (At(i).kind != TokenKind::Word) throw SyntaxError(Emit(At(i)), LineAt(i));
+    if (At(i).kind != TokenKind::Word && At(i).kind != TokenKind::QuotedName)
+      throw SyntaxError(Emit(At(i)), LineAt(i));
     std::string typeText = t_[i].text;
     ++i;
     if (At(i).IsPunct('(')) {

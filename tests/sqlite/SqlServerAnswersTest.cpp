@@ -235,5 +235,25 @@ TEST_F(SqlServerAnswersInTheEngine, DatetimesKeepTheirTicksAndComeBackAtThatPrec
   EXPECT_EQ(Value("SELECT FID FROM D WHERE FAt = '2011-03-31 23:59:59.991'"), "1");
 }
 
+TEST_F(SqlServerAnswersInTheEngine, NamesTypesAndRefusalsAsTheServerReadsThem) {
+  session_->Execute(
+      "CREATE TABLE F (a [int] NOT NULL, b VARCHAR(MAX) NULL, c NVARCHAR(MAX) NULL, d DATETIME2(3) NULL, "
+      "f [varchar](20) NULL)\r\nINSERT INTO F (a, f) VALUES (1, 'x')");
+  // `name = expr` and `'name' = expr` in a select list are aliases ("SELECT clause (Transact-SQL)").
+  const ResultTable aliased = session_->Query("SELECT x = a + 1, 'y' = f FROM F");
+  ASSERT_EQ(aliased.columns.size(), 2u);
+  EXPECT_EQ(aliased.columns[0], "x");
+  EXPECT_EQ(aliased.columns[1], "y");
+  EXPECT_EQ(aliased.rows.at(0).at(0).ToString(), "2");
+  // An unknown column is 207, delimited or not: SQLite would read "nope" as a string.
+  EXPECT_EQ(testing::FailureOf(*session_, "SELECT [nope] FROM F").NativeError(), 207);
+  EXPECT_EQ(testing::FailureOf(*session_, "SELECT \"nope\" FROM F").NativeError(), 207);
+  // An unknown function (SQLite's FORMAT is not SQL Server's) fails the batch before anything of it runs.
+  EXPECT_EQ(testing::FailureOf(*session_, "INSERT INTO F (a) VALUES (2)\r\nSELECT FORMAT(a, 'N') FROM F")
+                .NativeError(),
+            195);
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM F"), "1");
+}
+
 }  // namespace
 }  // namespace closewright::sqlite
