@@ -41,8 +41,12 @@ const TableInfo* SqliteSession::LookupTable(const std::string& name) {
   while (sqlite3_step(columns.get()) == SQLITE_ROW) {
     const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
     const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 2));
-    info.columns.emplace_back(column == nullptr ? "" : column,
-                              TypeFromDeclaration(declared == nullptr ? "" : declared));
+    TypeInfo type = TypeFromDeclaration(declared == nullptr ? "" : declared);
+    // A rowid is declared INTEGER whatever its T-SQL type was, and keeps SQLite's 64-bit range.
+    if (sqlite3_column_int(columns.get(), 5) == 1 &&
+        EqualsIgnoringCase(declared == nullptr ? "" : declared, "INTEGER"))
+      type.numeric = NumericType::Of(NumericKind::BigInt);
+    info.columns.emplace_back(column == nullptr ? "" : column, std::move(type));
   }
   if (MetaTableExists(schema, kIdentityTable)) {
     StatementHandle identity = PrepareInternal("SELECT column_name, seed, increment FROM " + schema + "." +

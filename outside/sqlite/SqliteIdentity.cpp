@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/SqliteSession.h"
 
 namespace closewright::sqlite {
@@ -36,8 +37,11 @@ std::optional<std::int64_t> SqliteSession::NextIdentity(std::string_view tableKe
       state.isNull = false;
     }
     std::int64_t next = state.current;
-    if (!state.isNull && __builtin_add_overflow(state.current, state.increment, &next)) {
-      RaiseServerError(8115, "22003", "Arithmetic overflow error converting IDENTITY to data type bigint.");
+    const bool overflows = !state.isNull && __builtin_add_overflow(state.current, state.increment, &next);
+    if (overflows || ConvertExact(Decimal::FromInteger(next), state.type, true).error) {
+      RaiseServerError(
+          8115, "22003",
+          "Arithmetic overflow error converting IDENTITY to data type " + state.type.Name() + ".");
       return std::nullopt;
     }
     state.current = next;
@@ -72,6 +76,9 @@ IdentityState& SqliteSession::PrepareIdentity(const TableInfo& table, const Stat
   state.isNull = sqlite3_column_int64(load.get(), 1) != 0;
   state.epoch = sqlite3_column_int64(load.get(), 2);
   state.increment = sqlite3_column_int64(load.get(), 3);
+  for (const auto& [name, type] : table.columns) {
+    if (EqualsIgnoringCase(name, table.identity->column) && type.numeric) state.type = *type.numeric;
+  }
   state.consumed = IdentityRegistry::Instance().Slot(RegistryKey(state));
   return identities_.emplace(key, std::move(state)).first->second;
 }
@@ -153,7 +160,10 @@ void SqliteSession::RunInsertWithExplicitIdentity(const TableInfo& table, const 
         state.dirty = true;
       }
     }
-    lastIdentity_ = state.current;
+    // @@IDENTITY and SCOPE_IDENTITY() give the value inserted, an explicit one too.
+    StatementHandle inserted = PrepareInternal("SELECT " + QuoteName(table.identity->column) + " FROM " +
+                                               table.Qualified() + " WHERE rowid = last_insert_rowid()");
+    if (sqlite3_step(inserted.get()) == SQLITE_ROW) lastIdentity_ = sqlite3_column_int64(inserted.get(), 0);
   }
   // Rare (explicit values), so written at once: whoever reads the identity table in this transaction
   // (the benchmark's replay does) sees the jump.

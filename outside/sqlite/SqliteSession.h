@@ -108,6 +108,8 @@ struct IdentityState {
   bool isNull = true;
   std::int64_t epoch = 0;
   std::int64_t increment = 1;
+  /// The identity column's type: a generated value beyond it is an overflow, not a stored number.
+  NumericType type = NumericType::Of(NumericKind::BigInt);
   bool dirty = false;
   IdentityRegistry::Consumed* consumed = nullptr;  // what this process handed out for the table
 };

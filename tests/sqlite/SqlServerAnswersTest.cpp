@@ -5,6 +5,7 @@
 //   [CAST] "CAST and CONVERT (Transact-SQL)", section "Truncating and rounding results"
 //   [INT]  "int, bigint, smallint, and tinyint (Transact-SQL)"
 //   [SUM]  "SUM (Transact-SQL)", [AVG] "AVG (Transact-SQL)"
+//   [ID]   "@@IDENTITY (Transact-SQL)", "IDENTITY (Property) (Transact-SQL)"
 //   [DT]   "datetime (Transact-SQL)", section "Rounding of datetime fractional second precision"
 
 #include <gtest/gtest.h>
@@ -253,6 +254,21 @@ TEST_F(SqlServerAnswersInTheEngine, NamesTypesAndRefusalsAsTheServerReadsThem) {
                 .NativeError(),
             195);
   EXPECT_EQ(Value("SELECT COUNT(*) FROM F"), "1");
+}
+
+TEST_F(SqlServerAnswersInTheEngine, IdentityGivesTheValueInsertedWithinItsColumnsType) {
+  session_->Execute(
+      "CREATE TABLE G (K INT PRIMARY KEY, FID TINYINT IDENTITY(254,1) NOT NULL)\r\n"
+      "INSERT INTO G (K) VALUES (1)\r\nINSERT INTO G (K) VALUES (2)");
+  // [ID] the last value inserted, an explicit one included.
+  EXPECT_EQ(Value("SET IDENTITY_INSERT G ON INSERT INTO G (K, FID) VALUES (3, 7) SET IDENTITY_INSERT G OFF "
+                  "SELECT @@IDENTITY"),
+            "7");
+  // The next generated value, 256, is beyond tinyint: the insert fails and nothing of it is kept.
+  const ComError overflow = testing::FailureOf(*session_, "INSERT INTO G (K) VALUES (4)");
+  EXPECT_EQ(overflow.NativeError(), 8115);
+  EXPECT_EQ(overflow.Description(), "Arithmetic overflow error converting IDENTITY to data type tinyint.");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM G"), "3");
 }
 
 }  // namespace
