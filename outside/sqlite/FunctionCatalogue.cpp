@@ -79,6 +79,8 @@ constexpr FunctionEntry kCatalogue[] = {
     // What the translated texts call: CAST and CONVERT, identity values, the checks of CREATE TABLE.
     {"", "cw_convert_number", 2, 2, "value, type declaration -> exact number", functions::ConvertNumber,
      Internal, None, 0},
+    {"", "cw_plus", 2, 2, "text or number, text or number -> text or number", functions::Plus, Internal, None,
+     0},
     {"", "cw_numbers_unstored", 2, -1, "type declarations, values -> bit", functions::NumbersUnstored,
      Internal, None, 0},
     {"", "cw_to_bit", 1, 1, "value -> bit", functions::ToBit, Internal, None, 0},

@@ -113,4 +113,47 @@ void NumbersUnstored(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int(ctx, any ? 1 : 0);
 }
 
+// `a + b` where a text takes part: texts are joined; a text beside a number is first converted to that
+// number's type, as the server converts to the type of higher precedence; two numbers are added.
+void Plus(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int left = sqlite3_value_type(argv[0]);
+  const int right = sqlite3_value_type(argv[1]);
+  if (left == SQLITE_NULL || right == SQLITE_NULL) return sqlite3_result_null(ctx);
+  if (left == SQLITE_TEXT && right == SQLITE_TEXT) {
+    std::string joined(TextOf(argv[0]));
+    joined += TextOf(argv[1]);
+    return sqlite3_result_text(ctx, joined.data(), static_cast<int>(joined.size()), SQLITE_TRANSIENT);
+  }
+  double real[2] = {0, 0};
+  std::int64_t integer[2] = {0, 0};
+  bool allIntegers = true;
+  for (int k = 0; k < 2; ++k) {
+    sqlite3_value* value = argv[k];
+    const int storage = sqlite3_value_type(value);
+    if (storage == SQLITE_TEXT) {
+      const int other = sqlite3_value_type(argv[1 - k]);
+      const NumericType target =
+          other == SQLITE_INTEGER ? NumericType::Of(NumericKind::Int) : NumericType::DecimalOf(38, 10);
+      const ConversionResult converted = ConvertValueTo(*SourceOf(value), target);
+      if (converted.error) return Raise(ctx, *converted.error);
+      integer[k] = converted.value.integer;
+      real[k] =
+          converted.value.isInteger ? static_cast<double>(converted.value.integer) : converted.value.real;
+      allIntegers = allIntegers && converted.value.isInteger;
+    } else {
+      integer[k] = sqlite3_value_int64(value);
+      real[k] = sqlite3_value_double(value);
+      allIntegers = allIntegers && storage == SQLITE_INTEGER;
+    }
+  }
+  std::int64_t sum = 0;
+  if (allIntegers && !__builtin_add_overflow(integer[0], integer[1], &sum))
+    return sqlite3_result_int64(ctx, sum);
+  if (allIntegers) {
+    return Raise(ctx,
+                 {8115, "22003", "Arithmetic overflow error converting expression to data type bigint."});
+  }
+  sqlite3_result_double(ctx, real[0] + real[1]);
+}
+
 }  // namespace closewright::sqlite::functions

@@ -12,5 +12,7 @@ namespace closewright::sqlite::functions {
 // Both raise SQL Server's conversion and overflow errors through the session's FunctionHost.
 void ConvertNumber(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void NumbersUnstored(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+//   cw_plus(a, b): `+` where a text takes part: texts joined, a text beside a number converted to it.
+void Plus(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 }  // namespace closewright::sqlite::functions

@@ -475,6 +475,13 @@ std::string Translator::Translate(std::size_t begin, std::size_t end) const {
   for (std::size_t i = begin; i < end; ++i) {
     if (aliases.Take(t_, i, end, sink)) continue;
     const Token& t = t_[i];
+    if (const auto joined = TextJoinAt(i, begin, end)) {
+      Token call = MakeToken(TokenKind::Word, joined->first, t.line);
+      call.spaceBefore = t.spaceBefore;
+      sink.Push(call);
+      i = joined->second - 1;
+      continue;
+    }
     switch (t.kind) {
       case TokenKind::Variable:
         CheckVariable(t);

@@ -99,6 +99,12 @@ class Translator {
   // ---- expressions (TsqlExpression.cpp) ----
   std::string Translate(std::size_t begin, std::size_t end) const;
   bool ComparesWithoutColumn(std::size_t i, std::size_t end) const;
+  // ---- `+` between texts (TsqlTextJoin.cpp) ----
+  std::size_t OperandEnd(std::size_t i, std::size_t end) const;
+  bool IsTextOperand(std::size_t begin, std::size_t operandEnd) const;
+  /// The SQLite text of a `+` chain starting at `i` that joins texts, and where the chain ends.
+  std::optional<std::pair<std::string, std::size_t>> TextJoinAt(std::size_t i, std::size_t begin,
+                                                                std::size_t end) const;
   std::size_t TranslateWord(std::size_t i, std::size_t begin, std::size_t end, TokenSink& sink) const;
 
   // ---- IF, BEGIN...END (TsqlControlFlow.cpp) ----

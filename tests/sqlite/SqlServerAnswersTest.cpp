@@ -213,6 +213,16 @@ TEST_F(SqlServerAnswersInTheEngine, TextComparesWithoutCaseWhereNoColumnTakesPar
   EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'X' IF @v = 'x' SELECT 1 ELSE SELECT 0"), "1");
   EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'm' SELECT CASE WHEN @v BETWEEN 'A' AND 'Z' THEN 1 ELSE 0 END"),
             "1");
+  // `+` joins texts; a text beside a number is converted to it ("+ (String Concatenation)", "Data type
+  // precedence").
+  const ResultTable joined = session_->Query(
+      "DECLARE @y VARCHAR(10) = '2011' SELECT @y + '.' + '03', 'a' + 'b' + 'c', '5' + 1, LEFT('abc', 2) + "
+      "'x'");
+  EXPECT_EQ(joined.rows.at(0).at(0).ToString(), "2011.03");
+  EXPECT_EQ(joined.rows.at(0).at(1).ToString(), "abc");
+  EXPECT_EQ(joined.rows.at(0).at(2).ToString(), "6");
+  EXPECT_EQ(joined.rows.at(0).at(3).ToString(), "abx");
+  EXPECT_EQ(testing::FailureOf(*session_, "SELECT 'x' + 1").NativeError(), 245);
   // A variable cut to its length keeps whole characters: three characters of 'äöüß', not three bytes.
   const ResultTable cut = session_->Query("DECLARE @s VARCHAR(3) = 'äöüß' SELECT @s");
   EXPECT_EQ(cut.rows.at(0).at(0).ToString(), "äöü");
