@@ -79,6 +79,8 @@ constexpr FunctionEntry kCatalogue[] = {
     // What the translated texts call: CAST and CONVERT, identity values, the checks of CREATE TABLE.
     {"", "cw_convert_number", 2, 2, "value, type declaration -> exact number", functions::ConvertNumber,
      Internal, None, 0},
+    // The LIKE operator: SQLite calls like(pattern, text[, escape]); T-SQL's sets [a-c] and [^a] included.
+    {"", "like", 2, 3, "pattern, text, escape -> bit", functions::Like, Internal, None, 0},
     {"", "cw_plus", 2, 2, "text or number, text or number -> text or number", functions::Plus, Internal, None,
      0},
     {"", "cw_numbers_unstored", 2, -1, "type declarations, values -> bit", functions::NumbersUnstored,

@@ -1,4 +1,5 @@
 #include "outside/sqlite/SqlServerFunctions.h"
+#include "outside/sqlite/LikePattern.h"
 
 #include <algorithm>
 #include <charconv>
@@ -631,6 +632,22 @@ void Left(sqlite3_context* ctx, int, sqlite3_value** argv) {
 }
 void Right(sqlite3_context* ctx, int, sqlite3_value** argv) {
   LeftOrRight(ctx, argv, false);
+}
+
+// SQLite calls like(pattern, text[, escape]) for `text LIKE pattern [ESCAPE escape]`.
+void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  for (int k = 0; k < argc; ++k)
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  std::optional<char32_t> escape;
+  if (argc == 3) {
+    const std::string_view e = TextOf(argv[2]);
+    if (e.size() != 1)
+      return RaiseFrom(
+          ctx, 506, "22019",
+          "The invalid escape character \"" + std::string(e) + "\" was specified in a LIKE predicate.");
+    escape = static_cast<unsigned char>(e[0]);
+  }
+  sqlite3_result_int(ctx, MatchesLikePattern(TextOf(argv[1]), TextOf(argv[0]), escape) ? 1 : 0);
 }
 
 void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {

@@ -42,6 +42,7 @@ void Day(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Left(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Right(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Len(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Replicate(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Space(sqlite3_context* ctx, int argc, sqlite3_value** argv);

@@ -213,6 +213,11 @@ TEST_F(SqlServerAnswersInTheEngine, TextComparesWithoutCaseWhereNoColumnTakesPar
   EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'X' IF @v = 'x' SELECT 1 ELSE SELECT 0"), "1");
   EXPECT_EQ(Value("DECLARE @v VARCHAR(10) = 'm' SELECT CASE WHEN @v BETWEEN 'A' AND 'Z' THEN 1 ELSE 0 END"),
             "1");
+  // "LIKE (Transact-SQL)": sets, ranges, negated sets and an escape character, without case.
+  EXPECT_EQ(
+      Value("SELECT CASE WHEN 'b' LIKE '[ab]' AND 'c' LIKE '[^ab]' AND 'A_1' LIKE 'a[_]1' AND "
+            "'x' NOT LIKE '[a-c]' AND '5%' LIKE '5!%' ESCAPE '!' AND 'WO-17' LIKE 'wo-1%' THEN 1 ELSE 0 END"),
+      "1");
   // `+` joins texts; a text beside a number is converted to it ("+ (String Concatenation)", "Data type
   // precedence").
   const ResultTable joined = session_->Query(
