@@ -105,10 +105,30 @@ ConversionResult ConvertExact(const Decimal& value, NumericType target, bool fro
   return result;
 }
 
+namespace {
+
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kExactPowers = 22;  // 10^22 is the largest power of ten a double holds exactly
+constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+
+}  // namespace
+
 bool IsStoredForm(double value, NumericType target) {
   if (!std::isfinite(value)) return false;
   if (target.IsInteger()) return false;  // a double in an integer column is always converted
-  // The shortest form's digits after the point decide the scale; most stored amounts pass here.
+  const int integral = target.precision - target.scale;
+  if (target.scale <= kExactPowers && integral <= kExactPowers) {
+    // k = value * 10^s rounded is the coefficient if the value has at most s places: then k / 10^s, rounded
+    // once, is the double nearest that decimal, which is the value itself. A value with more places gives
+    // a different double. Cheap enough for every row a statement stores.
+    const double scaled = value * kPowersOfTen[target.scale];
+    if (std::fabs(scaled) < kExactIntegers) {
+      return std::round(scaled) / kPowersOfTen[target.scale] == value &&
+             std::fabs(value) < kPowersOfTen[integral];
+    }
+  }
+  // The shortest form's digits after the point decide the scale.
   char buffer[64];
   const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
   if (ec != std::errc()) return false;
@@ -118,9 +138,9 @@ bool IsStoredForm(double value, NumericType target) {
   const std::size_t places = point == std::string_view::npos ? 0 : text.size() - point - 1;
   if (places > static_cast<std::size_t>(target.scale)) return false;
   const std::size_t sign = text.front() == '-' ? 1 : 0;
-  std::size_t integral = (point == std::string_view::npos ? text.size() : point) - sign;
-  if (integral == 1 && text[sign] == '0') integral = 0;
-  return integral <= static_cast<std::size_t>(target.precision - target.scale);
+  std::size_t digitsBefore = (point == std::string_view::npos ? text.size() : point) - sign;
+  if (digitsBefore == 1 && text[sign] == '0') digitsBefore = 0;
+  return digitsBefore <= static_cast<std::size_t>(integral);
 }
 
 std::string DeclarationOf(NumericType type) {

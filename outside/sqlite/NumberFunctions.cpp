@@ -93,6 +93,13 @@ void ConvertNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (types == nullptr || types->size() != 1) return sqlite3_result_error_nomem(ctx);
   const NumericType target = types->front();
   if (target.kind == NumericKind::Float) return sqlite3_result_value(ctx, argv[0]);
+  // Most values are stored as they are: an integer in range, a double at the scale.
+  const int storage = sqlite3_value_type(argv[0]);
+  const bool asItIs = storage == SQLITE_INTEGER
+                          ? target.IsInteger() && target.kind != NumericKind::Bit &&
+                                IntegerFits(target.kind, sqlite3_value_int64(argv[0]))
+                          : storage == SQLITE_FLOAT && IsStoredForm(sqlite3_value_double(argv[0]), target);
+  if (asItIs) return sqlite3_result_value(ctx, argv[0]);
   const auto source = SourceOf(argv[0]);
   if (!source) return sqlite3_result_null(ctx);
   const ConversionResult converted = ConvertValueTo(*source, target);

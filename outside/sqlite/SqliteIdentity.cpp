@@ -112,7 +112,7 @@ void SqliteSession::RunInsert(const Statement& s, BatchContext& context) {
   const sqlite::InsertTarget& insert = *s.insert;
   const TableInfo* table = LookupTable(insert.table);
   if (table == nullptr || !table->identity) {
-    RunSql(s.sql, s, context);
+    RunSql(table == nullptr ? s.sql : StoringInsert(*table, s, {}), s, context);
     return;
   }
   const std::string& identityColumn = table->identity->column;
@@ -150,7 +150,7 @@ void SqliteSession::RunInsert(const Statement& s, BatchContext& context) {
 void SqliteSession::RunInsertWithExplicitIdentity(const TableInfo& table, const Statement& s,
                                                   BatchContext& context) {
   IdentityState& state = PrepareIdentity(table, s);
-  RunSql(s.sql, s, context);
+  RunSql(StoringInsert(table, s, {}), s, context);
   // An explicit value above the current identity becomes the current identity.
   if (sqlite3_changes64(db_.get()) > 0) {
     if (const auto max = MaximumIdentity(table)) {
@@ -191,9 +191,7 @@ void SqliteSession::RunInsertWithNextIdentity(const TableInfo& table, const Stat
       throw StatementFailure{MapMessage(SQLITE_ERROR, "near \"DEFAULT\": syntax error", nullptr), s.line};
     sql = insert.head + " (" + QuoteName(identityColumn) + ") VALUES (" + next + ")";
   } else {
-    sql += "SELECT " + next + ", * FROM (";
-    sql += sqlite::InsertSource(s);
-    sql += ")";
+    sql = StoringInsert(table, s, next);
   }
   try {
     RunSql(sql, s, context);
@@ -207,6 +205,46 @@ void SqliteSession::RunInsertWithNextIdentity(const TableInfo& table, const Stat
     }
     throw;
   }
+}
+
+// The INSERT with each value bound for an exact numeric column converted as the column stores it (rounded
+// to its scale, range-checked): `WITH cw_source(v1, ...) AS (source) INSERT ... SELECT [next identity,]
+// cw_convert_number(v1, 'DECIMAL(28,10)'), ... FROM cw_source`. A trigger would do the same per row, but a
+// table with an INSERT trigger makes SQLite copy every INSERT ... SELECT through a temporary table first.
+// `nextIdentity` (the identity column, drawn per row) goes first when given.
+std::string SqliteSession::StoringInsert(const TableInfo& table, const Statement& s,
+                                         const std::string& nextIdentity) {
+  const sqlite::InsertTarget& insert = *s.insert;
+  std::vector<std::pair<std::string, const TypeInfo*>> targets;
+  for (const auto& [name, type] : table.columns) {
+    if (insert.hasColumnList) continue;
+    if (!nextIdentity.empty() && table.identity && EqualsIgnoringCase(name, table.identity->column)) continue;
+    targets.emplace_back(name, &type);
+  }
+  for (const std::string& column : insert.columns) {
+    const auto found = std::find_if(table.columns.begin(), table.columns.end(),
+                                    [&](const auto& c) { return EqualsIgnoringCase(c.first, column); });
+    targets.emplace_back(column, found == table.columns.end() ? nullptr : &found->second);
+  }
+  const bool converts = std::any_of(targets.begin(), targets.end(), [](const auto& t) {
+    return t.second != nullptr && t.second->numeric && t.second->numeric->kind != NumericKind::BigInt;
+  });
+  if (insert.defaultValues || (!converts && nextIdentity.empty())) return s.sql;
+  std::string names;
+  std::string values = nextIdentity;
+  std::string columns = nextIdentity.empty() ? "" : QuoteName(table.identity->column);
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const std::string v = "\"cw_value" + std::to_string(k + 1) + "\"";
+    const TypeInfo* type = targets[k].second;
+    const auto separator = [](const std::string& text) { return text.empty() ? "" : ", "; };
+    names += separator(names) + v;
+    columns += separator(columns) + QuoteName(targets[k].first);
+    const bool exact = type != nullptr && type->numeric && type->numeric->kind != NumericKind::BigInt;
+    values += separator(values) +
+              (exact ? "cw_convert_number(" + v + ", '" + DeclarationOf(*type->numeric) + "')" : v);
+  }
+  return "WITH \"cw_source\"(" + names + ") AS (" + std::string(sqlite::InsertSource(s)) + ") " +
+         insert.head + " (" + columns + ") SELECT " + values + " FROM \"cw_source\"";
 }
 
 void SqliteSession::RunSetIdentityInsert(const Statement& s) {

@@ -194,6 +194,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   void RunInsert(const Statement& s, BatchContext& context);
   void RunInsertWithExplicitIdentity(const TableInfo& table, const Statement& s, BatchContext& context);
   void RunInsertWithNextIdentity(const TableInfo& table, const Statement& s, BatchContext& context);
+  std::string StoringInsert(const TableInfo& table, const Statement& s, const std::string& nextIdentity);
   void RunSetIdentityInsert(const Statement& s);
   void RunTruncate(const Statement& s);
   void RunCheckIdent(const Statement& s);

@@ -393,7 +393,8 @@ std::string Translator::CreateTableSql(const TableText& table) {
 
 // Exact numbers are stored as SQL Server stores them: rounded to the column's scale, integers truncated and
 // range-checked, bit as 0 or 1. SQLite has no conversion of its own to hook, so a trigger converts the rows
-// whose values are not yet in stored form, and its check raises the overflow a value meets. Identity values
+// whose values are not yet in stored form, and its check raises the overflow a value meets. An INSERT
+// converts its values in its own text instead (SqliteSession::StoringInsert). Identity values
 // are the engine's own and need none.
 void Translator::AddNumberTriggers(CreateTableDefinition& def) {
   std::string types;
@@ -414,8 +415,6 @@ void Translator::AddNumberTriggers(CreateTableDefinition& def) {
   const std::string triggerPrefix = std::string(def.temporary ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ");
   const std::string body = " WHEN cw_numbers_unstored('" + types + "'" + values + ") BEGIN UPDATE " +
                            QuoteName(def.table) + " SET " + set + " WHERE rowid = NEW.rowid; END";
-  def.sql.push_back(triggerPrefix + QuoteName(def.table + ".cw_numbers_insert") + " AFTER INSERT ON " +
-                    QuoteName(def.table) + body);
   def.sql.push_back(triggerPrefix + QuoteName(def.table + ".cw_numbers_update") + " AFTER UPDATE OF " +
                     updateOf + " ON " + QuoteName(def.table) + body);
 }

@@ -47,7 +47,7 @@ TEST(SqliteStatementHook, ReportedStatementsRebuildTheSameRowsOnAPlainConnection
   bool insertSeen = false;
   for (const std::string& sql : statements) {
     EXPECT_EQ(sql.find("@id"), std::string::npos) << sql;
-    if (sql.rfind("INSERT INTO \"ICMO\"", 0) == 0) {
+    if (sql.find("INSERT INTO \"ICMO\"") != std::string::npos) {
       insertSeen = true;
       EXPECT_NE(sql.find("'WO-7'"), std::string::npos) << sql;
     }
