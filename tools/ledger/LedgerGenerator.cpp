@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -19,10 +20,14 @@ namespace {
 
 constexpr std::string_view kSource = "Closewright.Ledger";
 
-// SQL Server takes at most 1000 rows in one VALUES list; batches stay around a megabyte so that neither
-// provider has to hold one huge text.
-constexpr int kRowsPerStatement = 1000;
-constexpr std::size_t kBatchBytes = 1 << 20;
+// Short statements in short batches. SQL Server takes at most 1000 rows in one VALUES list, but the
+// embedded provider checks each statement's syntax before the batch runs and remembers the shape of every
+// statement that passed (up to 4096 shapes); almost no two rows of generated values have the same shape, so
+// with 1000-row statements those shapes alone held some 260 MB at 100,000 tasks. It also keeps each checked
+// statement for its run, up to 64 statements a batch, so that a batch of short statements is parsed once
+// rather than twice. Fifty rows a statement, about 40 statements a batch.
+constexpr int kRowsPerStatement = 50;
+constexpr std::size_t kBatchBytes = 200 * 1000;
 
 constexpr std::int32_t kFirstTaskId = 1001;
 constexpr int kPeriods = 3;  // two archived periods and the current one
@@ -532,14 +537,39 @@ struct Sample {
   int q;
 };
 
+// The production tasks' plans, drawn afresh each time they are walked rather than held: a million plans
+// would take over 100 MB, and drawing one costs far less than writing its rows.
+class TaskPlans {
+ public:
+  class Iterator {
+   public:
+    Iterator(const Ledger& ledger, std::int32_t index) : ledger_(&ledger), index_(index) {}
+    TaskPlan operator*() const { return ledger_->Plan(index_); }
+    Iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return index_ != other.index_; }
+
+   private:
+    const Ledger* ledger_;
+    std::int32_t index_;
+  };
+
+  explicit TaskPlans(const Ledger& ledger) : ledger_(ledger) {}
+  Iterator begin() const { return Iterator(ledger_, 0); }
+  Iterator end() const { return Iterator(ledger_, Count()); }
+  std::int32_t Count() const { return ledger_.Options().tasks; }
+  TaskPlan At(std::int32_t index) const { return ledger_.Plan(index); }
+
+ private:
+  const Ledger& ledger_;
+};
+
 class Generator {
  public:
   Generator(const LedgerOptions& options, Connection& connection)
-      : ledger_(options), connection_(connection) {
-    const std::int32_t n = options.tasks;
-    tasks_.reserve(static_cast<std::size_t>(n));
-    for (std::int32_t i = 0; i < n; ++i) tasks_.push_back(ledger_.Plan(i));
-  }
+      : ledger_(options), connection_(connection), tasks_(ledger_) {}
 
   LedgerSummary Run() {
     WriteSystemTables();
@@ -1102,20 +1132,17 @@ class Generator {
         const std::int32_t count = r.Between(1, 6);
         for (std::int32_t line = 1; line <= count; ++line) {
           // Most lines name a production task; some name none.
-          const TaskPlan* task = nullptr;
-          if (!tasks_.empty() && !r.Chance(15)) {
-            task =
-                &tasks_[static_cast<std::size_t>(r.Between(0, static_cast<std::int32_t>(tasks_.size()) - 1))];
-          }
-          const std::int32_t dept = task != nullptr ? task->dept : r.Between(1, s.depts);
-          const std::int32_t centre = task != nullptr ? task->centres[0] : Ledger::CentreId(dept, 0);
+          std::optional<TaskPlan> task;
+          if (tasks_.Count() > 0 && !r.Chance(15)) task = tasks_.At(r.Between(0, tasks_.Count() - 1));
+          const std::int32_t dept = task.has_value() ? task->dept : r.Between(1, s.depts);
+          const std::int32_t centre = task.has_value() ? task->centres[0] : Ledger::CentreId(dept, 0);
           Values v;
-          v.Int(++detail).Int(fid).Int(line).Text(Tagged("P", task != nullptr ? task->product : 0));
+          v.Int(++detail).Int(fid).Int(line).Text(Tagged("P", task.has_value() ? task->product : 0));
           v.Text(Tagged("D", Ledger::DeptId(dept))).Text(Tagged("C", centre));
           v.Text(Tagged("Cost centre ", centre)).Text(Tagged("OP", line * 10));
           v.Dec(r.Between(1, 1000) * 250)
-              .Int(task != nullptr ? task->id : 0)
-              .Text(task != nullptr ? task->billNo : "");
+              .Int(task.has_value() ? task->id : 0)
+              .Text(task.has_value() ? task->billNo : "");
           v.Int(line * 10);
           lines.Row(v);
         }
@@ -1126,7 +1153,7 @@ class Generator {
 
   void WriteCounters() {
     TableWriter counters = Writer("ICMaxNum", "FTableName,FMaxNum", false);
-    counters.Row(Values().Text("ICMO").Int(tasks_.empty() ? 0 : tasks_.back().id));
+    counters.Row(Values().Text("ICMO").Int(tasks_.Count() == 0 ? 0 : tasks_.At(tasks_.Count() - 1).id));
     counters.Row(Values().Text("OPCostStandardData").Int(maxBillId_));
     Done(counters);
   }
@@ -1152,7 +1179,7 @@ class Generator {
 
   Ledger ledger_;
   Connection& connection_;
-  std::vector<TaskPlan> tasks_;
+  TaskPlans tasks_;
   Checksum checksum_;
   std::map<std::string, std::int64_t> counts_;
   std::vector<Sample> balanceSamples_, detailSamples_;
