@@ -545,6 +545,12 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
   sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   sqlite3_busy_timeout(db.get(), sqlite::kTransientLockWaitMilliseconds);
   // WAL lets readers go on while a close writes; a second writer is refused at once (no busy wait).
+  // A new ledger gets 16 KiB pages. A close or reopen is one transaction, and each page it reads is first
+  // looked up in the write-ahead log's index, at a cost that grows with the frames written so far; larger
+  // pages mean a quarter of the frames and of the reads (at a million tasks the reopen's time per row went
+  // from 1.48 to about 1.05 times that at ten thousand). Only a file without tables takes the setting:
+  // existing ledgers keep their page size.
+  sqlite3_exec(db.get(), "PRAGMA page_size=16384", nullptr, nullptr, nullptr);
   if (*path != ":memory:") sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   // Temporary tables, sorts and statement journals live in temporary files, which the OS caches: held in
   // memory they grow with the rows a statement touches, and a large close would need memory in proportion.
