@@ -149,40 +149,48 @@ std::string DeclarationOf(NumericType type) {
   return ToUpperAscii(type.Name());
 }
 
-std::optional<NumericType> ExactNumericTypeOf(std::string_view declaredType) {
-  std::string_view text = TrimWhitespace(declaredType);
+TypeDeclaration ReadTypeDeclaration(std::string_view declaredType) {
+  TypeDeclaration declaration;
+  const std::string_view text = TrimWhitespace(declaredType);
   std::size_t wordEnd = 0;
   while (wordEnd < text.size() &&
          (std::isalnum(static_cast<unsigned char>(text[wordEnd])) != 0 || text[wordEnd] == '_')) {
     ++wordEnd;
   }
-  const std::string word = ToUpperAscii(text.substr(0, wordEnd));
+  declaration.word = ToUpperAscii(text.substr(0, wordEnd));
+  const std::size_t open = text.find('(');
+  if (open == std::string_view::npos) return declaration;
+  const std::size_t close = text.find(')', open);
+  const std::string_view inside =
+      text.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+  for (std::size_t start = 0; start <= inside.size();) {
+    const std::size_t comma = inside.find(',', start);
+    const std::string_view part = TrimWhitespace(
+        inside.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    std::int32_t value = -1;
+    std::from_chars(part.data(), part.data() + part.size(), value);
+    declaration.arguments.push_back(value);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return declaration;
+}
+
+std::optional<NumericType> ExactNumericTypeOf(const TypeDeclaration& declaration) {
   static constexpr std::pair<std::string_view, NumericKind> kFixed[] = {
       {"BIT", NumericKind::Bit},           {"TINYINT", NumericKind::TinyInt},
       {"SMALLINT", NumericKind::SmallInt}, {"INT", NumericKind::Int},
       {"INTEGER", NumericKind::Int},       {"BIGINT", NumericKind::BigInt},
       {"MONEY", NumericKind::Money},       {"SMALLMONEY", NumericKind::SmallMoney}};
   for (const auto& [name, kind] : kFixed) {
-    if (word == name) return NumericType::Of(kind);
+    if (declaration.word == name) return NumericType::Of(kind);
   }
+  const std::string& word = declaration.word;
   if (word != "DECIMAL" && word != "NUMERIC" && word != "DEC") return std::nullopt;
   // DECIMAL alone is DECIMAL(18,0); DECIMAL(p) has scale 0.
-  std::vector<int> arguments;
-  const std::size_t open = text.find('(');
-  if (open != std::string_view::npos) {
-    std::size_t at = open + 1;
-    while (at < text.size() && text[at] != ')') {
-      while (at < text.size() && (text[at] == ' ' || text[at] == ',')) ++at;
-      int number = 0;
-      const auto [end, ec] = std::from_chars(text.data() + at, text.data() + text.size(), number);
-      if (ec != std::errc()) break;
-      arguments.push_back(number);
-      at = static_cast<std::size_t>(end - text.data());
-      while (at < text.size() && text[at] == ' ') ++at;
-    }
-  }
-  const int precision = arguments.empty() ? 18 : arguments[0];
-  const int scale = arguments.size() > 1 ? arguments[1] : 0;
+  const std::vector<std::int32_t>& arguments = declaration.arguments;
+  const int precision = arguments.empty() || arguments[0] < 0 ? 18 : arguments[0];
+  const int scale = arguments.size() > 1 && arguments[1] >= 0 ? arguments[1] : 0;
   return NumericType::DecimalOf(precision, scale);
 }
 

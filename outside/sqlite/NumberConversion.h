@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "outside/sqlite/Decimal.h"
 #include "outside/sqlite/SqlServerTypes.h"
@@ -59,8 +61,19 @@ bool IsStoredForm(double value, NumericType target);
 /// The declaration ExactNumericTypeOf reads back: "DECIMAL(28,10)", "MONEY", "INT", ...
 std::string DeclarationOf(NumericType type);
 
+/// A declared type as written: its first word in upper case and the numbers in its parentheses, -1 for one
+/// that is no number (MAX). "DECIMAL REAL(28,10)", as the SQLite schema keeps it, reads as DECIMAL, 28, 10.
+struct TypeDeclaration {
+  std::string word;
+  std::vector<std::int32_t> arguments;
+};
+TypeDeclaration ReadTypeDeclaration(std::string_view declaredType);
+
 /// The target type of a column or variable from its declared name: "DECIMAL(28,10)", "money", "int"...
 /// nullopt for the types that are not exact numbers (float, text, dates).
-std::optional<NumericType> ExactNumericTypeOf(std::string_view declaredType);
+std::optional<NumericType> ExactNumericTypeOf(const TypeDeclaration& declaration);
+inline std::optional<NumericType> ExactNumericTypeOf(std::string_view declaredType) {
+  return ExactNumericTypeOf(ReadTypeDeclaration(declaredType));
+}
 
 }  // namespace closewright::sqlite

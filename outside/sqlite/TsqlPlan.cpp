@@ -17,31 +17,9 @@ std::string UnsupportedMessage(std::string_view construct, std::int32_t line) {
 
 TypeInfo TypeFromDeclaration(std::string_view declaredType) {
   TypeInfo info;
-  std::string_view text = TrimWhitespace(declaredType);
-  std::size_t wordEnd = 0;
-  while (wordEnd < text.size() &&
-         (std::isalnum(static_cast<unsigned char>(text[wordEnd])) != 0 || text[wordEnd] == '_')) {
-    ++wordEnd;
-  }
-  const std::string word = ToUpperAscii(text.substr(0, wordEnd));
-  std::vector<std::int32_t> args;
-  std::size_t open = text.find('(');
-  if (open != std::string_view::npos) {
-    std::size_t close = text.find(')', open);
-    std::string_view inside =
-        text.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
-    std::size_t start = 0;
-    while (start <= inside.size()) {
-      std::size_t comma = inside.find(',', start);
-      std::string_view part = TrimWhitespace(
-          inside.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-      std::int32_t value = -1;
-      std::from_chars(part.data(), part.data() + part.size(), value);
-      args.push_back(value);
-      if (comma == std::string_view::npos) break;
-      start = comma + 1;
-    }
-  }
+  const TypeDeclaration declaration = ReadTypeDeclaration(declaredType);
+  const std::string& word = declaration.word;
+  const std::vector<std::int32_t>& args = declaration.arguments;
   if (word == "INT" || word == "INTEGER" || word == "SMALLINT" || word == "TINYINT" || word == "BIGINT") {
     info.kind = ValueKind::Integer;
   } else if (word == "BIT") {
@@ -63,7 +41,7 @@ TypeInfo TypeFromDeclaration(std::string_view declaredType) {
     info.kind = ValueKind::DateTime;
   }
   if (info.kind == ValueKind::Integer || info.kind == ValueKind::Bit || info.kind == ValueKind::Decimal)
-    info.numeric = ExactNumericTypeOf(declaredType);
+    info.numeric = ExactNumericTypeOf(declaration);
   return info;
 }
 
