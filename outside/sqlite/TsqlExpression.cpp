@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -472,10 +473,14 @@ class SelectListAliases {
 std::string Translator::Translate(std::size_t begin, std::size_t end) const {
   TokenSink sink(NeedsRearranging(t_, begin, end), end - begin);
   SelectListAliases aliases;
+  // Only a range with a `+` can join texts; the long VALUES lists of a bulk load have none to look for.
+  const bool mayJoinTexts = std::any_of(t_.begin() + static_cast<std::ptrdiff_t>(begin),
+                                        t_.begin() + static_cast<std::ptrdiff_t>(end),
+                                        [](const Token& t) { return t.IsOperator("+"); });
   for (std::size_t i = begin; i < end; ++i) {
     if (aliases.Take(t_, i, end, sink)) continue;
     const Token& t = t_[i];
-    if (const auto joined = TextJoinAt(i, begin, end)) {
+    if (const auto joined = mayJoinTexts ? TextJoinAt(i, begin, end) : std::nullopt) {
       Token call = MakeToken(TokenKind::Word, joined->first, t.line);
       call.spaceBefore = t.spaceBefore;
       sink.Push(call);
