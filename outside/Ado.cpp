@@ -82,6 +82,15 @@ void Connection::Execute(std::string_view commandText, std::int32_t options) {
   session.Execute(commandText);
 }
 
+void Connection::InsertRows(std::string_view table, const std::vector<std::string>& columns,
+                            const std::vector<Variant>& values) {
+  DatabaseSession& session = Session();
+  if (SqlTraceActive() && !columns.empty()) {
+    TraceSql(traceId_, "InsertRows", InsertText(table, columns, values, 0, values.size() / columns.size()));
+  }
+  session.InsertRows(table, columns, values);
+}
+
 void Connection::Close() {
   if (!session_) ObjectClosed("ADODB.Connection");
   session_.reset();

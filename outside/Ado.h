@@ -62,6 +62,10 @@ class Connection {
             const std::string& password = {}, std::int32_t options = kUnspecified);
   /// Sends one command text; rows it returns are dropped unread.
   void Execute(std::string_view commandText, std::int32_t options = kUnspecified);
+  /// Inserts rows into the named columns of a table without SQL text where the provider can
+  /// (DatabaseSession::InsertRows); the SQL trace gets the INSERT text that stands for them.
+  void InsertRows(std::string_view table, const std::vector<std::string>& columns,
+                  const std::vector<Variant>& values);
   void Close();
   std::int32_t State() const noexcept { return session_ ? kStateOpen : kStateClosed; }
   const std::string& ConnectionString() const noexcept { return connectionString_; }

@@ -42,7 +42,30 @@ class DatabaseSession {
 
   /// The provider's name, used as the Source of its errors.
   virtual const std::string& ProviderName() const = 0;
+
+  /// Inserts rows into the named columns of `table`, as `INSERT INTO table (columns) VALUES (...)` of the
+  /// same values would, in this session's transaction (under autocommit, in one of its own): identity
+  /// rules, conversions and errors as that statement's; explicit values for an identity column need
+  /// `SET IDENTITY_INSERT table ON` sent first. `values` holds the rows one after another, one value per
+  /// column (its size a multiple of the columns'); texts are texts, Null and Empty are NULL, Boolean is 1
+  /// or 0, a Date is a datetime.
+  ///
+  /// This default sends InsertText statements of at most 50 rows through Execute, in batches of about
+  /// 200 KB: a failure ends its batch, and what earlier batches stored stays until the caller's
+  /// transaction rolls back. The embedded provider binds the values into one prepared statement without
+  /// any SQL text, and keeps nothing of the call when a row fails.
+  virtual void InsertRows(std::string_view table, const std::vector<std::string>& columns,
+                          const std::vector<Variant>& values);
 };
+
+/// A value as a T-SQL literal: NULL (Null and Empty), 1 or 0 (Boolean), the digits of a Long, a Double in
+/// the fewest digits that read back as it (decimal notation, a float literal when very large or small), a
+/// text in quotes ('it''s', N'...' when it holds a byte outside ASCII), a Date as
+/// 'yyyy-mm-ddThh:mm:ss.mmm'. An object has no literal: error 13, type mismatch.
+std::string SqlLiteral(const Variant& value);
+/// `INSERT INTO table (c1,c2) VALUES\n(v1,v2),\n(...)` for `rowCount` rows of `values` from row `firstRow`.
+std::string InsertText(std::string_view table, const std::vector<std::string>& columns,
+                       const std::vector<Variant>& values, std::size_t firstRow, std::size_t rowCount);
 
 /// Opens a session for an ADO-style connect string: `Provider=Closewright.SQLite;Data Source=<file>` selects
 /// the embedded provider; `Driver=`, `DSN=` or an OLE DB SQL Server provider select ODBC. Anything else

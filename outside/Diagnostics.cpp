@@ -68,4 +68,9 @@ void TraceSql(std::int32_t connection, std::string_view operation, std::string_v
   if (sink) sink(connection, operation, text);
 }
 
+bool SqlTraceActive() {
+  std::lock_guard lock(GetSinks().mutex);
+  return static_cast<bool>(GetSinks().trace);
+}
+
 }  // namespace closewright

@@ -67,9 +67,24 @@ bool ParseIsoDate(std::string_view text, DateValue& date) {
   char tail = 0;
   const int fields = std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour,
                                  &minute, &second, &tail);
-  if (fields != 3 && fields != 5 && fields != 6) return false;
+  // A fraction of a second, as the embedded provider gives a DATETIME2: "2011-04-01 10:00:00.1234567".
+  double fraction = 0;
+  if (fields == 7 && tail == '.') {
+    const std::string digits = copy.substr(copy.find('.') + 1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    double scale = 1;
+    for (const char digit : digits) {
+      fraction = fraction * 10 + (digit - '0');
+      scale *= 10;
+    }
+    fraction /= scale;
+  } else if (fields != 3 && fields != 5 && fields != 6) {
+    return false;
+  }
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;
   date = MakeDate(year, month, day, hour, minute, second);
+  date.days += (date.days < 0 ? -fraction : fraction) / 86400.0;
   return true;
 }
 
@@ -110,6 +125,14 @@ std::string FormatDateIso(DateValue date) {
   const CalendarParts parts = SplitDate(date);
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.year, parts.month, parts.day);
+  return text;
+}
+
+std::string FormatDateTimeIso(DateValue date, char separator) {
+  const CalendarParts parts = SplitDate(date);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d.%03d", parts.year, parts.month, parts.day,
+                separator, parts.hour, parts.minute, parts.second, parts.millisecond);
   return text;
 }
 

@@ -73,6 +73,8 @@ struct CalendarParts {
 CalendarParts SplitDate(DateValue date);
 /// "yyyy-mm-dd", the form the close steps put dates into their texts.
 std::string FormatDateIso(DateValue date);
+/// "yyyy-mm-ddThh:mm:ss.mmm", or with another separator between the date and the time.
+std::string FormatDateTimeIso(DateValue date, char separator = 'T');
 /// The shortest decimal text with at most 15 significant digits, as the platform writes a Double.
 std::string FormatDouble(double value);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -20,14 +21,9 @@ namespace {
 
 constexpr std::string_view kSource = "Closewright.Ledger";
 
-// Short statements in short batches. SQL Server takes at most 1000 rows in one VALUES list, but the
-// embedded provider checks each statement's syntax before the batch runs and remembers the shape of every
-// statement that passed (up to 4096 shapes); almost no two rows of generated values have the same shape, so
-// with 1000-row statements those shapes alone held some 260 MB at 100,000 tasks. It also keeps each checked
-// statement for its run, up to 64 statements a batch, so that a batch of short statements is parsed once
-// rather than twice. Fifty rows a statement, about 40 statements a batch.
-constexpr int kRowsPerStatement = 50;
-constexpr std::size_t kBatchBytes = 200 * 1000;
+// Rows go to the connection as values, about 32,000 values (some 1.3 MB) at a time: enough that a load's
+// fixed costs (a prepared INSERT, a savepoint) vanish beside its rows, little enough to hold.
+constexpr std::size_t kValuesPerLoad = 32 * 1024;
 
 constexpr std::int32_t kFirstTaskId = 1001;
 constexpr int kPeriods = 3;  // two archived periods and the current one
@@ -424,7 +420,7 @@ class Ledger {
 };
 
 // ---------------------------------------------------------------------------------------------------------
-// Writing rows: multi-row INSERT statements gathered into batches of about a megabyte.
+// Writing rows: values bound into the provider's INSERT, a checksum over their literals.
 
 class Checksum {
  public:
@@ -442,17 +438,45 @@ class Checksum {
   std::uint64_t value_ = 0xCBF29CE484222325ULL;
 };
 
-// One row's values, comma-separated, as SQL literals.
+// One row's values, to be bound as they are, and their SQL literals comma-separated: the checksum is taken
+// over that text, which is what the generator sent before it had a path without text.
 class Values {
  public:
-  Values& Int(std::int64_t value) { return Append(std::to_string(value)); }
-  Values& Dec(Fixed value) { return Append(FormatFixed(value)); }
-  Values& Text(std::string_view value) { return Append(QuoteSqlText(value)); }
-  Values& Date(Day value) { return Append(DateLiteral(value)); }
-  Values& Null() { return Append("NULL"); }
-  // Appends values already formatted by another Values.
-  Values& Raw(std::string_view formatted) { return Append(formatted); }
+  // Room for the widest row at once: a row is built value by value, millions of times.
+  Values() {
+    text_.reserve(256);
+    values_.reserve(20);
+  }
+  Values& Int(std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+      throw BadOption("a generated whole number lies beyond the int range: " + std::to_string(value));
+    values_.emplace_back(static_cast<std::int32_t>(value));
+    return Append(std::to_string(value));
+  }
+  // Ten-thousandths: the double nearest the decimal, as SQLite reads the literal and stores the decimal.
+  Values& Dec(Fixed value) {
+    values_.emplace_back(static_cast<double>(value) / static_cast<double>(kUnit));
+    return Append(FormatFixed(value));
+  }
+  Values& Text(std::string_view value) {
+    values_.emplace_back(std::string(value));
+    return Append(QuoteSqlText(value));
+  }
+  Values& Date(Day value) {
+    values_.emplace_back(MakeDate(value.year, value.month, value.day));
+    return Append(DateLiteral(value));
+  }
+  Values& Null() {
+    values_.push_back(Variant::Null());
+    return Append("NULL");
+  }
+  // Appends the values of another Values.
+  Values& Raw(const Values& other) {
+    values_.insert(values_.end(), other.values_.begin(), other.values_.end());
+    return Append(other.text_);
+  }
   const std::string& Str() const { return text_; }
+  const std::vector<Variant>& Items() const { return values_; }
 
  private:
   Values& Append(std::string_view literal) {
@@ -461,42 +485,47 @@ class Values {
     return *this;
   }
   std::string text_;
+  std::vector<Variant> values_;
 };
 
+// Rows of one table, handed to the connection some thousands at a time (Connection::InsertRows: the
+// embedded provider binds them into one prepared INSERT; other providers get INSERT statements).
 class TableWriter {
  public:
-  TableWriter(Connection& connection, Checksum& checksum, std::string table, std::string columns,
+  TableWriter(Connection& connection, Checksum& checksum, std::string table, const std::string& columns,
               bool explicitIdentity)
       : connection_(connection),
         checksum_(checksum),
         table_(std::move(table)),
-        columns_(std::move(columns)),
         explicitIdentity_(explicitIdentity) {
+    for (std::size_t at = 0; at <= columns.size();) {
+      const std::size_t comma = std::min(columns.find(',', at), columns.size());
+      columns_.push_back(columns.substr(at, comma - at));
+      at = comma + 1;
+    }
     checksum_.Add(table_);
   }
 
   void Row(const Values& values) {
     checksum_.Add(values.Str());
-    if (rowsInStatement_ == 0) {
-      if (batch_.empty() && explicitIdentity_) batch_ += "SET IDENTITY_INSERT " + table_ + " ON\n";
-      batch_ += "INSERT INTO " + table_ + " (" + columns_ + ") VALUES\n(";
-    } else {
-      batch_ += ",\n(";
+    if (values.Items().size() != columns_.size()) {
+      throw BadOption("a row of " + table_ + " has " + std::to_string(values.Items().size()) +
+                      " values for " + std::to_string(columns_.size()) + " columns");
     }
-    batch_ += values.Str();
-    batch_ += ')';
+    // One table at a time may have IDENTITY_INSERT on.
+    if (explicitIdentity_ && !identityInsertOn_) {
+      connection_.Execute("SET IDENTITY_INSERT " + table_ + " ON");
+      identityInsertOn_ = true;
+    }
+    pending_.insert(pending_.end(), values.Items().begin(), values.Items().end());
     ++rows_;
-    if (++rowsInStatement_ == kRowsPerStatement) {
-      batch_ += '\n';
-      rowsInStatement_ = 0;
-      if (batch_.size() >= kBatchBytes) Flush();
-    }
+    if (pending_.size() >= kValuesPerLoad) Flush();
   }
 
   std::int64_t Finish() {
-    if (rowsInStatement_ != 0) batch_ += '\n';
-    rowsInStatement_ = 0;
     Flush();
+    if (identityInsertOn_) connection_.Execute("SET IDENTITY_INSERT " + table_ + " OFF");
+    identityInsertOn_ = false;
     return rows_;
   }
 
@@ -504,20 +533,19 @@ class TableWriter {
 
  private:
   void Flush() {
-    if (batch_.empty()) return;
-    if (explicitIdentity_) batch_ += "SET IDENTITY_INSERT " + table_ + " OFF\n";
-    connection_.Execute(batch_);
-    batch_.clear();
+    if (pending_.empty()) return;
+    connection_.InsertRows(table_, columns_, pending_);
+    pending_.clear();
   }
 
   Connection& connection_;
   Checksum& checksum_;
   std::string table_;
-  std::string columns_;
+  std::vector<std::string> columns_;
   bool explicitIdentity_;
-  std::string batch_;
+  bool identityInsertOn_ = false;
+  std::vector<Variant> pending_;
   std::int64_t rows_ = 0;
-  int rowsInStatement_ = 0;
 };
 
 // How the archive steps number history rows, so that the archived periods look as the close left them.
@@ -593,8 +621,8 @@ class Generator {
   }
 
  private:
-  TableWriter Writer(std::string table, std::string columns, bool explicitIdentity) {
-    return TableWriter(connection_, checksum_, std::move(table), std::move(columns), explicitIdentity);
+  TableWriter Writer(std::string table, const std::string& columns, bool explicitIdentity) {
+    return TableWriter(connection_, checksum_, std::move(table), columns, explicitIdentity);
   }
   void Done(TableWriter& writer) { counts_[writer.Table()] += writer.Finish(); }
 
@@ -642,7 +670,7 @@ class Generator {
 
   static Values Prefixed(std::int64_t fid, const Values& values) {
     Values v;
-    v.Int(fid).Raw(values.Str());
+    v.Int(fid).Raw(values);
     return v;
   }
 
@@ -983,7 +1011,7 @@ class Generator {
       for (std::int32_t d = 1; d <= ledger_.Size().deputies; ++d) {
         for (std::int32_t item = 1; item <= kCostItems; ++item) {
           Values v;
-          v.Int(++fid).Raw(PeriodValues(q).Str()).Int(item).Int(8000 + d).Dec(r.Between(1, 500000) * 100);
+          v.Int(++fid).Raw(PeriodValues(q)).Int(item).Int(8000 + d).Dec(r.Between(1, 500000) * 100);
           v.Text(d % 7 == 0 ? "scrap metal" : "");
           deputy.Row(v);
         }

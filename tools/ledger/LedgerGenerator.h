@@ -54,7 +54,8 @@ std::vector<std::string> SchemaTableNames();
 void CreateSchema(const std::string& connectString);
 
 /// Fills a ledger whose tables exist and are empty. All of it is written in one transaction (the thread's
-/// open one, if any), in multi-row INSERT batches; the same options always give the same rows.
+/// open one, if any), the rows handed over as values (Connection::InsertRows); the same options always give
+/// the same rows.
 LedgerSummary GenerateLedger(const std::string& connectString, const LedgerOptions& options);
 
 /// The state of the task with this internal id in a ledger made with these options.
