@@ -196,7 +196,8 @@ class DecimalArithmetic {
 
   // a / b at resultScale: a's coefficient times 10^(resultScale + b.scale - a.scale), divided by b's, with
   // one more digit kept for the rounding.
-  static std::optional<Decimal> Divide(const Decimal& a, const Decimal& b, int resultScale) {
+  static std::optional<Decimal> Divide(const Decimal& a, const Decimal& b, int resultScale,
+                                       Decimal::Cut cut) {
     Wide dividend = Wide::From(a.coefficient_);
     const int shift = resultScale + 1 + b.scale_ - a.scale_;
     Wide divisor = Wide::From(b.coefficient_);
@@ -208,7 +209,7 @@ class DecimalArithmetic {
     Wide remainder;
     Wide quotient = Wide::DivideWithRemainder(dividend, divisor, remainder);
     const std::uint64_t last = quotient.DivideSmall(10);
-    if (last >= 5) quotient.AddInPlace(Wide::From(1));
+    if (cut == Decimal::Cut::Round && last >= 5) quotient.AddInPlace(Wide::From(1));
     return Make(a.negative_ != b.negative_, quotient, resultScale);
   }
 
@@ -365,9 +366,9 @@ std::optional<Decimal> Decimal::Multiply(const Decimal& a, const Decimal& b, int
   return DecimalArithmetic::Multiply(a, b, resultScale);
 }
 
-std::optional<Decimal> Decimal::Divide(const Decimal& a, const Decimal& b, int resultScale) {
+std::optional<Decimal> Decimal::Divide(const Decimal& a, const Decimal& b, int resultScale, Cut cut) {
   if (b.IsZero()) return std::nullopt;
-  return DecimalArithmetic::Divide(a, b, resultScale);
+  return DecimalArithmetic::Divide(a, b, resultScale, cut);
 }
 
 std::optional<Decimal> Decimal::Modulo(const Decimal& a, const Decimal& b) {

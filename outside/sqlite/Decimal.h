@@ -57,7 +57,11 @@ class Decimal {
   static std::optional<Decimal> Add(const Decimal& a, const Decimal& b, int resultScale);
   static std::optional<Decimal> Subtract(const Decimal& a, const Decimal& b, int resultScale);
   static std::optional<Decimal> Multiply(const Decimal& a, const Decimal& b, int resultScale);
-  static std::optional<Decimal> Divide(const Decimal& a, const Decimal& b, int resultScale);
+  /// Division rounds half away from zero unless told to cut the digits beyond `resultScale` off, as the
+  /// server's decimal division does.
+  enum class Cut { Round, Truncate };
+  static std::optional<Decimal> Divide(const Decimal& a, const Decimal& b, int resultScale,
+                                       Cut cut = Cut::Round);
   /// The remainder with the dividend's sign, at the larger of the two scales.
   static std::optional<Decimal> Modulo(const Decimal& a, const Decimal& b);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "outside/Text.h"
+#include "outside/sqlite/DateFunctions.h"
 #include "outside/sqlite/NumberFunctions.h"
 #include "outside/sqlite/SqlServerFunctions.h"
 
@@ -41,10 +42,10 @@ constexpr FunctionEntry kCatalogue[] = {
     {"SQRT", "sqrt", 1, 1, "float -> float", kBuiltIn, Call, Numeric, 0x4000},
     {"POWER", "power", 2, 2, "number, number -> float", kBuiltIn, Call, Numeric, 0x100000},
     {"ROUND", "round", 1, 2, "number, int -> number", kBuiltIn, Call, Numeric, 0x400000},
-    {"/", "cw_divide", 2, 2, "number, number -> number; error 8134 on zero", functions::Divide, Operator,
-     None, 0},
-    {"%", "cw_modulo", 2, 2, "number, number -> number; error 8134 on zero", functions::Modulo, Operator,
-     Numeric, 0x800},
+    {"/", "cw_divide", 2, 3, "number, number[, result type] -> number; error 8134 on zero", functions::Divide,
+     Operator, None, 0},
+    {"%", "cw_modulo", 2, 3, "number, number[, result type] -> number; error 8134 on zero", functions::Modulo,
+     Operator, Numeric, 0x800},
     // Texts.
     {"LEFT", "cw_left", 2, 2, "text, int -> text", functions::Left, Call, String, 0x4},
     {"LTRIM", "ltrim", 1, 1, "text -> text", kBuiltIn, Call, String, 0x8},
@@ -81,6 +82,11 @@ constexpr FunctionEntry kCatalogue[] = {
      Internal, None, 0},
     // The LIKE operator: SQLite calls like(pattern, text[, escape]); T-SQL's sets [a-c] and [^a] included.
     {"", "like", 2, 3, "pattern, text, escape -> bit", functions::Like, Internal, None, 0},
+    {"", "cw_add", 3, 3, "number, number, result type -> number", functions::Add, Internal, None, 0},
+    {"", "cw_subtract", 3, 3, "number, number, result type -> number", functions::Subtract, Internal, None,
+     0},
+    {"", "cw_multiply", 3, 3, "number, number, result type -> number", functions::Multiply, Internal, None,
+     0},
     {"", "cw_plus", 2, 2, "text or number, text or number -> text or number", functions::Plus, Internal, None,
      0},
     {"", "cw_numbers_unstored", 2, -1, "type declarations, values -> bit", functions::NumbersUnstored,
@@ -88,9 +94,10 @@ constexpr FunctionEntry kCatalogue[] = {
     {"", "cw_to_bit", 1, 1, "value -> bit", functions::ToBit, Internal, None, 0},
     {"", "cw_to_float", 1, 1, "value -> float", functions::ToFloat, Internal, None, 0},
     {"", "cw_to_text", 2, 2, "value, length -> text", functions::ToText, Internal, None, 0},
-    {"", "cw_datetime", 1, 1, "value -> datetime", functions::DateTime, Internal, None, 0},
-    {"", "cw_datetime_needs_canonical", 1, 1, "value -> bit", functions::DateTimeNeedsCanonical, Internal,
+    {"", "cw_datetime", 1, 3, "value[, date type[, explicit]] -> date text", functions::DateTime, Internal,
      None, 0},
+    {"", "cw_datetime_needs_canonical", 1, 2, "value[, date type] -> bit", functions::DateTimeNeedsCanonical,
+     Internal, None, 0},
     {"", "cw_check_number", 2, 2, "text, type name -> bit", functions::CheckNumber, Internal, None, 0},
     {"", "cw_identity_next", 1, 1, "table key -> bigint", Volatile(functions::NextIdentity), Internal, None,
      0},

@@ -143,6 +143,18 @@ bool IsStoredForm(double value, NumericType target) {
   return digitsBefore <= static_cast<std::size_t>(integral);
 }
 
+bool StoresAsItIs(const SourceValue& value, NumericType target) {
+  switch (value.storage) {
+    case SourceValue::Storage::Integer:
+      return target.IsInteger() && target.kind != NumericKind::Bit && IntegerFits(target.kind, value.integer);
+    case SourceValue::Storage::Real:
+      return IsStoredForm(value.real, target);
+    case SourceValue::Storage::Text:
+      break;
+  }
+  return false;
+}
+
 std::string DeclarationOf(NumericType type) {
   if (type.kind == NumericKind::Decimal)
     return "DECIMAL(" + std::to_string(type.precision) + "," + std::to_string(type.scale) + ")";

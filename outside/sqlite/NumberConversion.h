@@ -54,6 +54,11 @@ struct SourceValue {
 /// the integer types, else 245; a decimal for the others, else 8114; 'true' and 'false' for bit).
 ConversionResult ConvertValueTo(const SourceValue& value, NumericType target);
 
+/// Whether storing `value` into a column of `target` keeps it as it is, without ConvertValueTo: an integer
+/// within an integer type other than bit, a double in stored form (IsStoredForm). What cw_convert_number,
+/// and so every INSERT into an exact numeric column, decides first.
+bool StoresAsItIs(const SourceValue& value, NumericType target);
+
 /// Whether a double already holds a value of `target` as it would be stored: at most the type's scale,
 /// within its range. Cheap for the common case, so that a trigger can skip rows that need nothing.
 bool IsStoredForm(double value, NumericType target);

@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,18 +17,6 @@
 namespace closewright::sqlite::functions {
 
 namespace {
-
-void Raise(sqlite3_context* ctx, const ConversionError& error) {
-  sqlite3_result_error(ctx, error.message.c_str(), -1);
-  if (auto* host = static_cast<FunctionHost*>(sqlite3_user_data(ctx)))
-    host->RaiseServerError(error.number, error.sqlState, error.message);
-}
-
-std::string_view TextOf(sqlite3_value* value) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-  return text == nullptr ? std::string_view()
-                         : std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
-}
 
 // The types named by a text argument, read once per statement: SQLite keeps them with the argument.
 const std::vector<NumericType>* TypesOf(sqlite3_context* ctx, int argument, sqlite3_value* value) {
@@ -93,15 +83,10 @@ void ConvertNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (types == nullptr || types->size() != 1) return sqlite3_result_error_nomem(ctx);
   const NumericType target = types->front();
   if (target.kind == NumericKind::Float) return sqlite3_result_value(ctx, argv[0]);
-  // Most values are stored as they are: an integer in range, a double at the scale.
-  const int storage = sqlite3_value_type(argv[0]);
-  const bool asItIs = storage == SQLITE_INTEGER
-                          ? target.IsInteger() && target.kind != NumericKind::Bit &&
-                                IntegerFits(target.kind, sqlite3_value_int64(argv[0]))
-                          : storage == SQLITE_FLOAT && IsStoredForm(sqlite3_value_double(argv[0]), target);
-  if (asItIs) return sqlite3_result_value(ctx, argv[0]);
   const auto source = SourceOf(argv[0]);
   if (!source) return sqlite3_result_null(ctx);
+  // Most values are stored as they are: an integer in range, a double at the scale.
+  if (StoresAsItIs(*source, target)) return sqlite3_result_value(ctx, argv[0]);
   const ConversionResult converted = ConvertValueTo(*source, target);
   if (converted.error) return Raise(ctx, *converted.error);
   ResultNumber(ctx, converted.value);
@@ -161,6 +146,197 @@ void Plus(sqlite3_context* ctx, int, sqlite3_value** argv) {
                  {8115, "22003", "Arithmetic overflow error converting expression to data type bigint."});
   }
   sqlite3_result_double(ctx, real[0] + real[1]);
+}
+
+// ---- arithmetic at SQL Server's result type ---------------------------------------------------------------
+
+namespace {
+
+enum class Arithmetic { Add, Subtract, Multiply, Divide, Modulo };
+
+ConversionError OverflowOf(NumericType type) {
+  return {8115, "22003", "Arithmetic overflow error converting expression to data type " + type.Name() + "."};
+}
+
+ConversionError DivideByZero() {
+  return {8134, "22012", "Divide by zero error encountered."};
+}
+
+struct ArithmeticResult {
+  std::optional<ConversionError> error;
+  std::int64_t integer = 0;
+  double real = 0;
+};
+
+std::optional<std::int64_t> WholeNumber(sqlite3_value* value, std::optional<ConversionError>& error) {
+  if (sqlite3_value_type(value) == SQLITE_INTEGER) return sqlite3_value_int64(value);
+  const ConversionResult converted = ConvertValueTo(*SourceOf(value), NumericType::Of(NumericKind::BigInt));
+  if (converted.error) {
+    error = converted.error;
+    return std::nullopt;
+  }
+  return converted.value.integer;
+}
+
+// Integer operands at an integer type: 64-bit arithmetic, then the type's own range.
+ArithmeticResult IntegerArithmetic(Arithmetic op, sqlite3_value* left, sqlite3_value* right,
+                                   NumericType type) {
+  ArithmeticResult result;
+  const auto x = WholeNumber(left, result.error);
+  const auto y = x ? WholeNumber(right, result.error) : std::nullopt;
+  if (!x || !y) return result;
+  bool overflow = false;
+  switch (op) {
+    case Arithmetic::Add:
+      overflow = __builtin_add_overflow(*x, *y, &result.integer);
+      break;
+    case Arithmetic::Subtract:
+      overflow = __builtin_sub_overflow(*x, *y, &result.integer);
+      break;
+    case Arithmetic::Multiply:
+      overflow = __builtin_mul_overflow(*x, *y, &result.integer);
+      break;
+    case Arithmetic::Divide:
+    case Arithmetic::Modulo:
+      if (*y == 0) {
+        result.error = DivideByZero();
+        return result;
+      }
+      overflow = *x == std::numeric_limits<std::int64_t>::min() && *y == -1;
+      if (*y == -1)
+        result.integer = op == Arithmetic::Divide ? -*x : 0;
+      else
+        result.integer = op == Arithmetic::Divide ? *x / *y : *x % *y;
+      if (op == Arithmetic::Modulo) overflow = false;
+      break;
+  }
+  if (overflow || !IntegerFits(type.kind, result.integer)) result.error = OverflowOf(type);
+  return result;
+}
+
+std::optional<Decimal> ExactOperand(sqlite3_value* value, std::optional<ConversionError>& error) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+      return Decimal::FromInteger(sqlite3_value_int64(value));
+    case SQLITE_FLOAT:
+      if (auto exact = Decimal::FromDouble(sqlite3_value_double(value))) return exact;
+      error =
+          ConversionError{8115, "22003", "Arithmetic overflow error converting float to data type numeric."};
+      return std::nullopt;
+    default: {
+      const Decimal::ParseResult parsed = Decimal::Parse(TextOf(value));
+      if (parsed.status == Decimal::ParseStatus::Ok) return parsed.value;
+      error = ConversionError{8114, "37000", "Error converting data type varchar to numeric."};
+      return std::nullopt;
+    }
+  }
+}
+
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+
+// The coefficient of a stored value at `scale` places, when it has no more places and is small enough for a
+// double to hold it whole: then sums of coefficients are exact, and dividing one by 10^scale gives the
+// double nearest the decimal, which is how a decimal is stored.
+std::optional<double> Coefficient(sqlite3_value* value, int scale) {
+  if (scale >= static_cast<int>(std::size(kPowersOfTen))) return std::nullopt;
+  const int storage = sqlite3_value_type(value);
+  if (storage != SQLITE_INTEGER && storage != SQLITE_FLOAT) return std::nullopt;
+  const double x = sqlite3_value_double(value);
+  if (storage == SQLITE_INTEGER && std::fabs(x) >= kExactIntegers) return std::nullopt;
+  const double scaled = std::round(x * kPowersOfTen[scale]);
+  if (!(std::fabs(scaled) < kExactIntegers) || scaled / kPowersOfTen[scale] != x) return std::nullopt;
+  return scaled;
+}
+
+ArithmeticResult DecimalArithmetic(Arithmetic op, sqlite3_value* left, sqlite3_value* right,
+                                   NumericType type) {
+  ArithmeticResult result;
+  if (op == Arithmetic::Add || op == Arithmetic::Subtract) {
+    const auto x = Coefficient(left, type.scale);
+    const auto y = x ? Coefficient(right, type.scale) : std::nullopt;
+    const double k = x && y ? (op == Arithmetic::Add ? *x + *y : *x - *y) : 0;
+    if (x && y && std::fabs(k) < kExactIntegers &&
+        (type.precision >= 16 || std::fabs(k) < kPowersOfTen[type.precision])) {
+      result.real = k / kPowersOfTen[type.scale];
+      return result;
+    }
+  }
+  const auto x = ExactOperand(left, result.error);
+  const auto y = x ? ExactOperand(right, result.error) : std::nullopt;
+  if (!x || !y) return result;
+  std::optional<Decimal> exact;
+  switch (op) {
+    case Arithmetic::Add:
+      exact = Decimal::Add(*x, *y, type.scale);
+      break;
+    case Arithmetic::Subtract:
+      exact = Decimal::Subtract(*x, *y, type.scale);
+      break;
+    case Arithmetic::Multiply:
+      exact = Decimal::Multiply(*x, *y, type.scale);
+      break;
+    case Arithmetic::Divide:
+      if (y->IsZero()) {
+        result.error = DivideByZero();
+        return result;
+      }
+      // The server cuts a quotient off at the result's scale: 1.67574 / 10000 at six places is 0.000167.
+      exact = Decimal::Divide(*x, *y, type.scale, Decimal::Cut::Truncate);
+      break;
+    case Arithmetic::Modulo:
+      if (y->IsZero()) {
+        result.error = DivideByZero();
+        return result;
+      }
+      exact = Decimal::Modulo(*x, *y);
+      if (exact) exact = exact->Rescaled(type.scale);
+      break;
+  }
+  if (!exact || !exact->FitsPrecision(type.precision)) {
+    result.error = OverflowOf(type);
+    return result;
+  }
+  // A result a double cannot give back digit for digit is held as the nearest double, as the engine held
+  // every result before; storing it into a column converts it again.
+  result.real = exact->ToDouble();
+  return result;
+}
+
+void Compute(sqlite3_context* ctx, int argc, sqlite3_value** argv, Arithmetic op) {
+  if (argc != 3) return sqlite3_result_error(ctx, "typed arithmetic takes two operands and a type", -1);
+  const std::vector<NumericType>* types = TypesOf(ctx, 2, argv[2]);
+  if (types == nullptr || types->size() != 1) return sqlite3_result_error_nomem(ctx);
+  const NumericType type = types->front();
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+    return sqlite3_result_null(ctx);
+  if (type.IsInteger()) {
+    const ArithmeticResult result = IntegerArithmetic(op, argv[0], argv[1], type);
+    if (result.error) return Raise(ctx, *result.error);
+    return sqlite3_result_int64(ctx, result.integer);
+  }
+  const ArithmeticResult result = DecimalArithmetic(op, argv[0], argv[1], type);
+  if (result.error) return Raise(ctx, *result.error);
+  sqlite3_result_double(ctx, result.real);
+}
+
+}  // namespace
+
+void Add(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Compute(ctx, argc, argv, Arithmetic::Add);
+}
+void Subtract(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Compute(ctx, argc, argv, Arithmetic::Subtract);
+}
+void Multiply(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Compute(ctx, argc, argv, Arithmetic::Multiply);
+}
+void TypedDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Compute(ctx, argc, argv, Arithmetic::Divide);
+}
+void TypedModulo(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Compute(ctx, argc, argv, Arithmetic::Modulo);
 }
 
 }  // namespace closewright::sqlite::functions

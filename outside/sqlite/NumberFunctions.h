@@ -14,5 +14,13 @@ void ConvertNumber(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void NumbersUnstored(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 //   cw_plus(a, b): `+` where a text takes part: texts joined, a text beside a number converted to it.
 void Plus(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+//   cw_add(a, b, 'DECIMAL(p,s)'), cw_subtract, cw_multiply, and cw_divide and cw_modulo with a third
+//   argument: the operation computed exactly at the result type the translation worked out, overflowing
+//   (8115) beyond it; a quotient is cut off at the type's scale.
+void Add(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Subtract(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void Multiply(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void TypedDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void TypedModulo(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 }  // namespace closewright::sqlite::functions

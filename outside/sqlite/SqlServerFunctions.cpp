@@ -1,19 +1,18 @@
 #include "outside/sqlite/SqlServerFunctions.h"
 #include "outside/sqlite/LikePattern.h"
+#include "outside/sqlite/NumberFunctions.h"
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <memory>
 #include <span>
 #include <string>
 
-#include "outside/CivilDate.h"
 #include "outside/Text.h"
+#include "outside/sqlite/DateFunctions.h"
 #include "outside/sqlite/FunctionCatalogue.h"
 #include "outside/sqlite/SqliteHandles.h"
 
@@ -28,160 +27,11 @@ FunctionHost* HostOf(sqlite3_context* ctx) {
   return static_cast<FunctionHost*>(sqlite3_user_data(ctx));
 }
 
-void RaiseFrom(sqlite3_context* ctx, std::int32_t number, const char* sqlState, std::string message) {
-  sqlite3_result_error(ctx, message.c_str(), -1);
-  // Without a session (a plain connection that only registered the dialect) SQLite's text is all there is.
-  if (FunctionHost* host = HostOf(ctx)) host->RaiseServerError(number, sqlState, std::move(message));
-}
-
-std::string_view TextOf(sqlite3_value* value) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-  return text == nullptr ? std::string_view()
-                         : std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
-}
-
 char Fold(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// ---- dates -----------------------------------------------------------------------------------------------
-
-constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
-
-constexpr std::int64_t kBaseDays = DaysFromCivil(1899, 12, 30);
-constexpr std::int64_t kDays1900 = DaysFromCivil(1900, 1, 1);
-
-bool LeapYear(std::int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-unsigned DaysInMonth(std::int64_t y, unsigned m) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
-}
-
-struct DateReader {
-  std::string_view s;
-  std::size_t i = 0;
-  bool Done() const { return i >= s.size(); }
-  char Peek() const { return i < s.size() ? s[i] : '\0'; }
-  bool Eat(char c) {
-    if (Peek() != c) return false;
-    ++i;
-    return true;
-  }
-  // Reads between min and max digits.
-  bool Digits(std::size_t min, std::size_t max, int& value) {
-    std::size_t start = i;
-    value = 0;
-    while (i < s.size() && i - start < max && s[i] >= '0' && s[i] <= '9') value = value * 10 + (s[i++] - '0');
-    return i - start >= min;
-  }
-  void Blanks() {
-    while (i < s.size() && s[i] == ' ') ++i;
-  }
-};
-
-bool ReadTime(DateReader& r, int& h, int& mi, int& sec, int& ms) {
-  h = mi = sec = ms = 0;
-  if (!r.Digits(1, 2, h) || !r.Eat(':') || !r.Digits(1, 2, mi)) return false;
-  if (r.Eat(':')) {
-    if (!r.Digits(1, 2, sec)) return false;
-    if (r.Eat('.') || r.Eat(':')) {
-      const std::size_t start = r.i;
-      int fraction = 0;
-      if (!r.Digits(1, 7, fraction)) return false;
-      std::size_t digits = r.i - start;
-      double scaled = fraction;
-      for (std::size_t k = digits; k < 3; ++k) scaled *= 10;
-      for (std::size_t k = 3; k < digits; ++k) scaled /= 10;
-      ms = static_cast<int>(std::lround(scaled));
-    }
-  }
-  r.Blanks();
-  if (r.Peek() == 'A' || r.Peek() == 'a' || r.Peek() == 'P' || r.Peek() == 'p') {
-    const bool pm = r.Peek() == 'P' || r.Peek() == 'p';
-    ++r.i;
-    if (!(r.Eat('M') || r.Eat('m'))) return false;
-    if (h < 1 || h > 12) return false;
-    if (pm && h != 12) h += 12;
-    if (!pm && h == 12) h = 0;
-  }
-  return h < 24 && mi < 60 && sec < 60;
-}
-
 }  // namespace
-
-std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOfRange) {
-  if (outOfRange != nullptr) *outOfRange = false;
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  // An empty text is the first day of 1900, as SQL Server converts it.
-  if (text.empty()) return (kDays1900 - kBaseDays) * kMillisecondsPerDay;
-  DateReader r{text};
-  int y = 0;
-  int m = 0;
-  int d = 0;
-  const std::size_t start = r.i;
-  int first = 0;
-  if (!r.Digits(1, 8, first)) return std::nullopt;
-  const std::size_t firstDigits = r.i - start;
-  bool timeAllowed = true;
-  if (firstDigits == 8 && (r.Done() || r.Peek() == ' ' || r.Peek() == 'T')) {
-    y = first / 10000;
-    m = (first / 100) % 100;
-    d = first % 100;
-  } else if (firstDigits == 4 && (r.Peek() == '-' || r.Peek() == '/' || r.Peek() == '.')) {
-    const char sep = r.Peek();
-    ++r.i;
-    y = first;
-    if (!r.Digits(1, 2, m) || !r.Eat(sep) || !r.Digits(1, 2, d)) return std::nullopt;
-  } else if (firstDigits <= 2 && (r.Peek() == '/' || r.Peek() == '-' || r.Peek() == '.')) {
-    // The machine's regional short date of the United States: month/day/year.
-    const char sep = r.Peek();
-    ++r.i;
-    m = first;
-    if (!r.Digits(1, 2, d) || !r.Eat(sep) || !r.Digits(4, 4, y)) return std::nullopt;
-  } else {
-    return std::nullopt;
-  }
-  int h = 0;
-  int mi = 0;
-  int sec = 0;
-  int ms = 0;
-  if (!r.Done()) {
-    if (!(r.Eat('T') || r.Eat(' '))) return std::nullopt;
-    r.Blanks();
-    if (!timeAllowed || !ReadTime(r, h, mi, sec, ms)) return std::nullopt;
-    if (!r.Done()) return std::nullopt;
-  }
-  if (m < 1 || m > 12 || d < 1 || static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(m)) ||
-      y < 1753 || y > 9999) {
-    if (outOfRange != nullptr) *outOfRange = true;
-    return std::nullopt;
-  }
-  const std::int64_t days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kBaseDays;
-  // DATETIME keeps the time in ticks of 1/300 second, rounded: "datetime (Transact-SQL)" shows times
-  // rounded to increments of .000, .003 or .007 seconds, and 23:59:59.999 as the next day.
-  const std::int64_t milliseconds = ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
-  const std::int64_t ticks = (milliseconds * 3 + 5) / 10;
-  return days * kMillisecondsPerDay + (ticks * 10 + 1) / 3;
-}
-
-std::string FormatDateTime(std::int64_t milliseconds) {
-  std::int64_t days = milliseconds / kMillisecondsPerDay;
-  std::int64_t rest = milliseconds % kMillisecondsPerDay;
-  if (rest < 0) {
-    rest += kMillisecondsPerDay;
-    --days;
-  }
-  const CivilDate date = CivilFromDays(days + kBaseDays);
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld",
-                static_cast<long long>(date.year), date.month, date.day,
-                static_cast<long long>(rest / 3'600'000), static_cast<long long>(rest / 60'000 % 60),
-                static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
-  return buffer;
-}
 
 int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view right) noexcept {
   const std::size_t common = std::min(left.size(), right.size());
@@ -201,24 +51,28 @@ int CompareIgnoringCaseAndTrailingBlanks(std::string_view left, std::string_view
 }
 
 // The implementations the function catalogue names, and what they share.
+void RaiseFrom(sqlite3_context* ctx, std::int32_t number, const char* sqlState, std::string message) {
+  sqlite3_result_error(ctx, message.c_str(), -1);
+  // Without a session (a plain connection that only registered the dialect) SQLite's text is all there is.
+  if (FunctionHost* host = HostOf(ctx)) host->RaiseServerError(number, sqlState, std::move(message));
+}
+
+void Raise(sqlite3_context* ctx, const ConversionError& error) {
+  RaiseFrom(ctx, error.number, error.sqlState.c_str(), error.message);
+}
+
+std::string_view TextOf(sqlite3_value* value) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  return text == nullptr ? std::string_view()
+                         : std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+}
+
 namespace functions {
 
 int CollateIgnoringCase(void*, int leftLength, const void* left, int rightLength, const void* right) {
   return CompareIgnoringCaseAndTrailingBlanks(
       std::string_view(static_cast<const char*>(left), static_cast<std::size_t>(leftLength)),
       std::string_view(static_cast<const char*>(right), static_cast<std::size_t>(rightLength)));
-}
-
-int CollateDates(void*, int leftLength, const void* left, int rightLength, const void* right) {
-  const std::string_view a(static_cast<const char*>(left), static_cast<std::size_t>(leftLength));
-  const std::string_view b(static_cast<const char*>(right), static_cast<std::size_t>(rightLength));
-  if (a == b) return 0;
-  const auto da = ParseDateTimeText(a);
-  const auto db = ParseDateTimeText(b);
-  if (da && db) return *da < *db ? -1 : (*da > *db ? 1 : 0);
-  if (da) return -1;
-  if (db) return 1;
-  return a.compare(b) < 0 ? -1 : 1;
 }
 
 // ---- exact sums
@@ -383,7 +237,8 @@ void RaiseDivideByZero(sqlite3_context* ctx) {
   RaiseFrom(ctx, 8134, "22012", "Divide by zero error encountered.");
 }
 
-void Divide(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void Divide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc == 3) return TypedDivide(ctx, argc, argv);
   const int a = sqlite3_value_numeric_type(argv[0]);
   const int b = sqlite3_value_numeric_type(argv[1]);
   if (a == SQLITE_NULL || b == SQLITE_NULL) {
@@ -406,7 +261,8 @@ void Divide(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_double(ctx, sqlite3_value_double(argv[0]) / y);
 }
 
-void Modulo(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void Modulo(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc == 3) return TypedModulo(ctx, argc, argv);
   const int a = sqlite3_value_numeric_type(argv[0]);
   const int b = sqlite3_value_numeric_type(argv[1]);
   if (a == SQLITE_NULL || b == SQLITE_NULL) {
@@ -522,83 +378,6 @@ void ToText(sqlite3_context* ctx, int, sqlite3_value** argv) {
     text.resize(Utf8PrefixLength(text, static_cast<std::size_t>(length)));
   }
   ResultText(ctx, text);
-}
-
-// ---- dates as SQL values ---------------------------------------------------------------------------------
-
-// The datetime a value stands for; raises 241 or 242 and returns nullopt when it stands for none.
-std::optional<std::int64_t> DateOf(sqlite3_context* ctx, sqlite3_value* value) {
-  switch (sqlite3_value_type(value)) {
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT: {
-      // A number converted to datetime counts days from 1900-01-01.
-      const double days = sqlite3_value_double(value);
-      return static_cast<std::int64_t>(
-          std::llround((days + static_cast<double>(kDays1900 - kBaseDays)) * kMillisecondsPerDay));
-    }
-    default: {
-      bool outOfRange = false;
-      const auto parsed = ParseDateTimeText(TextOf(value), &outOfRange);
-      if (parsed) return parsed;
-      if (outOfRange) {
-        RaiseFrom(ctx, 242, "22007",
-                  "The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
-                  "value.");
-      } else {
-        RaiseFrom(ctx, 241, "22007",
-                  "Conversion failed when converting date and/or time from character string.");
-      }
-      return std::nullopt;
-    }
-  }
-}
-
-void DateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  if (const auto ms = DateOf(ctx, argv[0])) ResultText(ctx, FormatDateTime(*ms));
-}
-
-void DateTimeNeedsCanonical(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const int type = sqlite3_value_type(argv[0]);
-  if (type == SQLITE_NULL) return sqlite3_result_int(ctx, 0);
-  const auto ms = DateOf(ctx, argv[0]);
-  if (!ms) return;
-  sqlite3_result_int(ctx, type != SQLITE_TEXT || FormatDateTime(*ms) != TextOf(argv[0]) ? 1 : 0);
-}
-
-void DatePart(sqlite3_context* ctx, sqlite3_value** argv, char which) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  const auto ms = DateOf(ctx, argv[0]);
-  if (!ms) return;
-  std::int64_t days = *ms / kMillisecondsPerDay;
-  if (*ms % kMillisecondsPerDay < 0) --days;
-  const CivilDate date = CivilFromDays(days + kBaseDays);
-  sqlite3_result_int64(ctx, which == 'y' ? date.year : (which == 'm' ? date.month : date.day));
-}
-
-void Year(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  DatePart(ctx, argv, 'y');
-}
-void Month(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  DatePart(ctx, argv, 'm');
-}
-void Day(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  DatePart(ctx, argv, 'd');
-}
-
-void GetDate(sqlite3_context* ctx, int, sqlite3_value**) {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto milliseconds =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  const std::int64_t days = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                          static_cast<unsigned>(local.tm_mday)) -
-                            kBaseDays;
-  const std::int64_t ms = days * kMillisecondsPerDay +
-                          ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000LL + milliseconds;
-  ResultText(ctx, FormatDateTime(ms));
 }
 
 // ---- strings ---------------------------------------------------------------------------------------------
@@ -722,7 +501,7 @@ int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
     if (rc == SQLITE_OK) rc = result;
   };
   check(sqlite3_create_collation_v2(db, "CI", SQLITE_UTF8, nullptr, functions::CollateIgnoringCase, nullptr));
-  check(sqlite3_create_collation_v2(db, "DT", SQLITE_UTF8, nullptr, functions::CollateDates, nullptr));
+  check(RegisterDateCollations(db));
   const std::span<const FunctionEntry> catalogue = FunctionCatalogue();
   for (std::size_t i = 0; i < catalogue.size(); ++i) {
     const FunctionEntry& entry = catalogue[i];

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "outside/sqlite/NumberConversion.h"
+
 namespace closewright::sqlite {
 
 /// What the SQL functions need from the session that registered them.
@@ -25,6 +27,12 @@ class FunctionHost {
   virtual std::optional<std::int64_t> LastIdentity() noexcept = 0;
 };
 
+/// What every implementation shares: raising a SQL Server error through the session that registered the
+/// function (only SQLite's text when none did), and an argument's text (empty for NULL).
+void RaiseFrom(sqlite3_context* ctx, std::int32_t number, const char* sqlState, std::string message);
+void Raise(sqlite3_context* ctx, const ConversionError& error);
+std::string_view TextOf(sqlite3_value* value);
+
 /// The implementations FunctionCatalogue.cpp names: SQL Server's results, NULLs and errors.
 namespace functions {
 void Divide(sqlite3_context* ctx, int argc, sqlite3_value** argv);
@@ -33,12 +41,6 @@ void CheckNumber(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void ToBit(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void ToFloat(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void ToText(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void DateTime(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void DateTimeNeedsCanonical(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void GetDate(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void Year(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void Month(sqlite3_context* ctx, int argc, sqlite3_value** argv);
-void Day(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Left(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Right(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Len(sqlite3_context* ctx, int argc, sqlite3_value** argv);
@@ -63,13 +65,6 @@ void AverageResult(sqlite3_context* ctx);
 /// translated texts call: every function of the catalogue (FunctionCatalogue.h) that has an implementation.
 /// With a null host only what the stored schema needs is registered.
 int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host);
-
-/// Milliseconds since 1899-12-30 00:00 of a date text in one of the forms SQL Server reads
-/// (yyyy-mm-dd[ hh:mm[:ss[.fff]]], yyyy-mm-ddThh:mm:ss, yyyymmdd[ hh:mm...], m/d/yyyy[ h:mm[:ss] [AM|PM]]).
-/// nullopt when the text is not a date; `outOfRange` tells a well-formed text naming no valid datetime.
-std::optional<std::int64_t> ParseDateTimeText(std::string_view text, bool* outOfRange = nullptr);
-/// yyyy-mm-dd hh:mm:ss.fff
-std::string FormatDateTime(std::int64_t millisecondsSinceBase);
 
 /// OBJECT_ID of a table or view in the database `db`: the argument may carry a "tempdb..", "tempdb.dbo." or
 /// "dbo." prefix and one pair of brackets, and a temporary table (#name) is found only through tempdb, as on

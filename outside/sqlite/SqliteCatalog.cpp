@@ -1,3 +1,4 @@
+#include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/SqliteSession.h"
 
 namespace closewright::sqlite {
@@ -12,18 +13,49 @@ bool SqliteSession::MetaTableExists(const std::string& schema, const char* table
   return sqlite3_step(statement.get()) == SQLITE_ROW;
 }
 
+// Whether the identity table records each identity column's T-SQL type: files written before it did have
+// no column_type.
+bool SqliteSession::IdentityTypesRecorded(const std::string& schema) {
+  StatementHandle columns = PrepareInternal("PRAGMA " + schema + ".table_info(" + kIdentityTable + ")");
+  while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
+    if (name != nullptr && EqualsIgnoringCase(name, "column_type")) return true;
+  }
+  return false;
+}
+
 void SqliteSession::EnsureMetaTables(const std::string& schema, const Statement& s) {
   ExecuteInternal(
       "CREATE TABLE IF NOT EXISTS " + schema + "." + kIdentityTable +
           " (table_name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, column_name TEXT NOT NULL, seed "
           "INTEGER NOT NULL, increment INTEGER NOT NULL, current INTEGER NOT NULL, is_null INTEGER NOT "
-          "NULL, epoch INTEGER NOT NULL)",
+          "NULL, epoch INTEGER NOT NULL, column_type TEXT NULL)",
       s);
+  // An older file gains the column; its identities keep no type (NULL) and behave as they did.
+  if (!IdentityTypesRecorded(schema))
+    ExecuteInternal("ALTER TABLE " + schema + "." + kIdentityTable + " ADD COLUMN column_type TEXT NULL", s);
   ExecuteInternal(
       "CREATE TABLE IF NOT EXISTS " + schema + "." + kConstraintTable +
           " (table_name TEXT NOT NULL COLLATE NOCASE, constraint_name TEXT NOT NULL, kind TEXT NOT "
           "NULL, columns TEXT NOT NULL)",
       s);
+}
+
+std::optional<IdentityInfo> SqliteSession::ReadIdentity(const std::string& schema, const std::string& table) {
+  if (!MetaTableExists(schema, kIdentityTable)) return std::nullopt;
+  const bool typed = IdentityTypesRecorded(schema);
+  StatementHandle identity =
+      PrepareInternal(std::string("SELECT column_name, seed, increment") + (typed ? ", column_type" : "") +
+                      " FROM " + schema + "." + kIdentityTable + " WHERE table_name = ?1");
+  sqlite3_bind_text(identity.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(identity.get()) != SQLITE_ROW) return std::nullopt;
+  IdentityInfo info{reinterpret_cast<const char*>(sqlite3_column_text(identity.get(), 0)),
+                    sqlite3_column_int64(identity.get(), 1),
+                    sqlite3_column_int64(identity.get(), 2),
+                    {}};
+  if (typed && sqlite3_column_type(identity.get(), 3) == SQLITE_TEXT)
+    info.type = reinterpret_cast<const char*>(sqlite3_column_text(identity.get(), 3));
+  return info;
 }
 
 const TableInfo* SqliteSession::LookupTable(const std::string& name) {
@@ -37,27 +69,25 @@ const TableInfo* SqliteSession::LookupTable(const std::string& name) {
   TableInfo info;
   info.schema = schema;
   info.name = reinterpret_cast<const char*>(sqlite3_column_text(find.get(), 0));
+  info.identity = ReadIdentity(schema, info.name);
   StatementHandle columns = PrepareInternal("PRAGMA " + schema + ".table_info(" + QuoteName(info.name) + ")");
   while (sqlite3_step(columns.get()) == SQLITE_ROW) {
     const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
     const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 2));
     TypeInfo type = TypeFromDeclaration(declared == nullptr ? "" : declared);
-    // A rowid is declared INTEGER whatever its T-SQL type was, and keeps SQLite's 64-bit range.
+    // A rowid identity is declared INTEGER whatever its T-SQL type was; the identity table gives the type
+    // back. One recorded without it (an older file) keeps SQLite's 64-bit range.
     if (sqlite3_column_int(columns.get(), 5) == 1 &&
-        EqualsIgnoringCase(declared == nullptr ? "" : declared, "INTEGER"))
-      type.numeric = NumericType::Of(NumericKind::BigInt);
-    info.columns.emplace_back(column == nullptr ? "" : column, std::move(type));
-  }
-  if (MetaTableExists(schema, kIdentityTable)) {
-    StatementHandle identity = PrepareInternal("SELECT column_name, seed, increment FROM " + schema + "." +
-                                               kIdentityTable + " WHERE table_name = ?1");
-    sqlite3_bind_text(identity.get(), 1, info.name.data(), static_cast<int>(info.name.size()),
-                      SQLITE_TRANSIENT);
-    if (sqlite3_step(identity.get()) == SQLITE_ROW) {
-      info.identity =
-          IdentityInfo{reinterpret_cast<const char*>(sqlite3_column_text(identity.get(), 0)),
-                       sqlite3_column_int64(identity.get(), 1), sqlite3_column_int64(identity.get(), 2)};
+        EqualsIgnoringCase(declared == nullptr ? "" : declared, "INTEGER")) {
+      const bool typed = info.identity && !info.identity->type.empty() && column != nullptr &&
+                         EqualsIgnoringCase(column, info.identity->column);
+      if (typed) {
+        type = TypeFromDeclaration(info.identity->type);
+      } else {
+        type.numeric = NumericType::Of(NumericKind::BigInt);
+      }
     }
+    info.columns.emplace_back(column == nullptr ? "" : column, std::move(type));
   }
   return &catalog_.emplace(key, std::move(info)).first->second;
 }
@@ -68,11 +98,17 @@ void SqliteSession::RunCreateTable(const Statement& s) {
   for (const std::string& sql : def.sql) ExecuteInternal(sql, s);
   if (!def.identityColumn.empty() || !def.constraints.empty()) EnsureMetaTables(schema, s);
   if (!def.identityColumn.empty()) {
-    StatementHandle insert =
-        Prepare("INSERT INTO " + schema + "." + kIdentityTable +
-                    " (table_name, column_name, seed, increment, current, is_null, epoch) VALUES "
-                    "(?1, ?2, ?3, ?4, ?3, 1, ?5)",
-                s);
+    StatementHandle insert = Prepare(
+        "INSERT INTO " + schema + "." + kIdentityTable +
+            " (table_name, column_name, seed, increment, current, is_null, epoch, column_type) VALUES "
+            "(?1, ?2, ?3, ?4, ?3, 1, ?5, ?6)",
+        s);
+    // The identity column's T-SQL type, which a rowid's INTEGER declaration does not keep.
+    std::string type;
+    for (const sqlite::ColumnDefinition& column : def.columns) {
+      if (column.identity && column.type.numeric) type = DeclarationOf(*column.type.numeric);
+    }
+    sqlite3_bind_text(insert.get(), 6, type.data(), static_cast<int>(type.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(insert.get(), 1, def.table.data(), static_cast<int>(def.table.size()),
                       SQLITE_TRANSIENT);
     sqlite3_bind_text(insert.get(), 2, def.identityColumn.data(), static_cast<int>(def.identityColumn.size()),

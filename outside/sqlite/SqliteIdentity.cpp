@@ -108,6 +108,29 @@ std::optional<std::int64_t> SqliteSession::MaximumIdentity(const TableInfo& tabl
   return sqlite3_column_int64(max.get(), 0);
 }
 
+// Why an INSERT into `table` may not run as written: 544 for an explicit identity value while
+// IDENTITY_INSERT is OFF, 545 or 8101 for none while it is ON; nullopt when it may.
+std::optional<ServerError> SqliteSession::IdentityInsertRefusal(const TableInfo& table, bool hasColumnList,
+                                                                bool named) const {
+  const bool on = identityInsert_ && *identityInsert_ == IdentityKey(table);
+  if (hasColumnList && named) {
+    if (on) return std::nullopt;
+    return ServerError{544, "23000",
+                       "Cannot insert explicit value for identity column in table '" + table.name +
+                           "' when IDENTITY_INSERT is set to OFF."};
+  }
+  if (!on) return std::nullopt;
+  if (hasColumnList) {
+    return ServerError{545, "23000",
+                       "Explicit value must be specified for identity column in table '" + table.name +
+                           "' either when IDENTITY_INSERT is set to ON or when a replication user is "
+                           "inserting into a NOT FOR REPLICATION identity column."};
+  }
+  return ServerError{8101, "23000",
+                     "An explicit value for the identity column in table '" + table.name +
+                         "' can only be specified when a column list is used and IDENTITY_INSERT is ON."};
+}
+
 void SqliteSession::RunInsert(const Statement& s, BatchContext& context) {
   const sqlite::InsertTarget& insert = *s.insert;
   const TableInfo* table = LookupTable(insert.table);
@@ -118,33 +141,172 @@ void SqliteSession::RunInsert(const Statement& s, BatchContext& context) {
   const std::string& identityColumn = table->identity->column;
   const bool named = std::any_of(insert.columns.begin(), insert.columns.end(),
                                  [&](const std::string& c) { return EqualsIgnoringCase(c, identityColumn); });
-  const bool on = identityInsert_ && *identityInsert_ == IdentityKey(*table);
+  if (auto refusal = IdentityInsertRefusal(*table, insert.hasColumnList, named))
+    throw StatementFailure{std::move(*refusal), s.line};
   if (insert.hasColumnList && named) {
-    if (!on) {
-      throw StatementFailure{ServerError{544, "23000",
-                                         "Cannot insert explicit value for identity column in table '" +
-                                             table->name + "' when IDENTITY_INSERT is set to OFF."},
-                             s.line};
-    }
     RunInsertWithExplicitIdentity(*table, s, context);
     return;
   }
-  if (on) {
-    if (insert.hasColumnList) {
-      throw StatementFailure{
-          ServerError{545, "23000",
-                      "Explicit value must be specified for identity column in table '" + table->name +
-                          "' either when IDENTITY_INSERT is set to ON or when a replication user is "
-                          "inserting into a NOT FOR REPLICATION identity column."},
-          s.line};
-    }
-    throw StatementFailure{
-        ServerError{8101, "23000",
-                    "An explicit value for the identity column in table '" + table->name +
-                        "' can only be specified when a column list is used and IDENTITY_INSERT is ON."},
-        s.line};
-  }
   RunInsertWithNextIdentity(*table, s, context);
+}
+
+sqlite3_stmt* SqliteSession::LoadStatement(const std::string& sql, const Statement& s) {
+  constexpr std::size_t kMostKept = 8;
+  for (auto it = loadStatements_.begin(); it != loadStatements_.end(); ++it) {
+    if (it->first != sql) continue;
+    loadStatements_.splice(loadStatements_.begin(), loadStatements_, it);
+    return loadStatements_.front().second.get();
+  }
+  StatementHandle statement = Prepare(sql, s);
+  loadStatements_.emplace_front(sql, std::move(statement));
+  if (loadStatements_.size() > kMostKept) loadStatements_.pop_back();
+  return loadStatements_.front().second.get();
+}
+
+void SqliteSession::InsertRows(std::string_view tableName, const std::vector<std::string>& columns,
+                               const std::vector<Variant>& values) {
+  if (columns.empty() || values.size() % columns.size() != 0) {
+    throw ComError(error_number::kInvalidArgument, ProviderName(),
+                   "InsertRows takes one value per column for every row: " + std::to_string(values.size()) +
+                       " values for " + std::to_string(columns.size()) + " columns.");
+  }
+  if (values.empty()) return;
+  Statement s;
+  s.kind = StatementKind::Insert;
+  s.line = 1;
+  s.table = std::string(tableName);
+  RowSpan failing;
+  // The text that stands for the load in an error: the INSERT of the rows that failed.
+  const auto failingText = [&] {
+    return InsertText(tableName, columns, values, failing.first, failing.count);
+  };
+  if (inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0) {
+    throw ToComError(ServerError{3998, "40000",
+                                 "The transaction was rolled back by the database after an earlier error, so "
+                                 "these rows were not inserted and nothing of the transaction will be "
+                                 "committed. The error: " +
+                                     endedAfter_.value_or("none reported")},
+                     0, failingText());
+  }
+  if (!inTransaction_) InvalidateCatalog();
+  try {
+    if (inTransaction_) {
+      LoadRows(s, columns, values, failing);
+    } else {
+      RunAutocommitted(s.line, [&] { LoadRows(s, columns, values, failing); });
+    }
+  } catch (const StatementFailure& failure) {
+    ComError error = ToComError(failure.error, failure.line, failingText());
+    if (inTransaction_ &&
+        (DoomsTheTransaction(failure.error.number) || sqlite3_get_autocommit(db_.get()) != 0))
+      RollBackAfter(error);
+    throw error;
+  }
+}
+
+// The rows of InsertRows as one statement: a row that fails undoes the rows before it. They are bound into
+// a prepared INSERT of up to 50 rows of parameters at a time (fewer when a table is wide: SQLite takes a
+// limited number of parameters), so that the statement's fixed costs (opening a cursor on the table and
+// each index, ending) are spread over many rows. `at` is where a failure lies: the row whose value could not
+// be converted, or the rows of the INSERT that failed.
+void SqliteSession::LoadRows(const Statement& s, const std::vector<std::string>& columns,
+                             const std::vector<Variant>& values, RowSpan& at) {
+  const TableInfo* found = LookupTable(s.table);
+  if (found == nullptr)
+    throw StatementFailure{ServerError{208, "42S02", "Invalid object name '" + s.table + "'."}, s.line};
+  const TableInfo& table = *found;
+  std::string names;
+  std::string nextIdentity;
+  bool explicitIdentity = false;
+  if (table.identity) {
+    const bool named = std::any_of(columns.begin(), columns.end(), [&](const std::string& c) {
+      return EqualsIgnoringCase(c, table.identity->column);
+    });
+    if (auto refusal = IdentityInsertRefusal(table, true, named))
+      throw StatementFailure{std::move(*refusal), s.line};
+    PrepareIdentity(table, s);
+    explicitIdentity = named;
+    if (!named) {
+      // Drawn row by row, as RunInsertWithNextIdentity draws them.
+      names = QuoteName(table.identity->column);
+      nextIdentity = "cw_identity_next(" + QuoteSqlText(IdentityKey(table)) + ")";
+    }
+  }
+  std::vector<const TypeInfo*> types;
+  for (const std::string& name : columns) {
+    const auto column = std::find_if(table.columns.begin(), table.columns.end(),
+                                     [&](const auto& t) { return EqualsIgnoringCase(t.first, name); });
+    types.push_back(column == table.columns.end() ? nullptr : &column->second);
+    names += (names.empty() ? "" : ", ") + QuoteName(name);
+  }
+  const std::size_t width = columns.size();
+  const std::size_t rows = values.size() / width;
+  const auto mostParameters =
+      static_cast<std::size_t>(std::max(1, sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1)));
+  const std::size_t perStatement = std::clamp<std::size_t>(mostParameters / width, 1, 50);
+  const auto statementFor = [&](std::size_t count) {
+    std::string sql = "INSERT INTO " + table.Qualified() + " (" + names + ") VALUES ";
+    std::size_t parameter = 0;
+    for (std::size_t r = 0; r < count; ++r) {
+      sql += r == 0 ? "(" : ", (";
+      if (!nextIdentity.empty()) sql += nextIdentity + ", ";
+      for (std::size_t c = 0; c < width; ++c) sql += (c == 0 ? "?" : ", ?") + std::to_string(++parameter);
+      sql += ")";
+    }
+    return LoadStatement(sql, s);
+  };
+  sqlite3_stmt* full = nullptr;
+  sqlite3_stmt* last = nullptr;
+  // Rows go into their own savepoint, so that a failing one takes the earlier ones with it.
+  ExecuteInternal("SAVEPOINT cw_insert_rows", s);
+  struct Savepoint {
+    sqlite3* db;
+    bool released = false;
+    ~Savepoint() {
+      if (released) return;
+      sqlite3_exec(db, "ROLLBACK TO cw_insert_rows", nullptr, nullptr, nullptr);
+      sqlite3_exec(db, "RELEASE cw_insert_rows", nullptr, nullptr, nullptr);
+    }
+  } savepoint{db_.get()};
+  pendingError_.reset();
+  for (std::size_t first = 0; first < rows; first += perStatement) {
+    const std::size_t count = std::min(perStatement, rows - first);
+    sqlite3_stmt*& insert = count == perStatement ? full : last;
+    if (insert == nullptr) insert = statementFor(count);
+    for (std::size_t r = 0; r < count; ++r) {
+      at = {first + r, 1};
+      for (std::size_t c = 0; c < width; ++c) {
+        BindStoredValue(insert, static_cast<int>(r * width + c + 1), values[(first + r) * width + c],
+                        types[c], s.line);
+      }
+    }
+    at = {first, count};
+    const int rc = sqlite3_step(insert);
+    if (rc != SQLITE_DONE) {
+      ServerError error = MapError(rc, &s);
+      sqlite3_reset(insert);
+      throw StatementFailure{std::move(error), s.line};
+    }
+    sqlite3_reset(insert);
+  }
+  ExecuteInternal("RELEASE cw_insert_rows", s);
+  savepoint.released = true;
+  rowCount_ = static_cast<std::int64_t>(rows);
+  if (!explicitIdentity) return;
+  // What RunInsertWithExplicitIdentity does after its statement: a value above the current identity
+  // becomes the current identity, @@IDENTITY is the last value inserted.
+  IdentityState& state = PrepareIdentity(table, s);
+  if (const auto max = MaximumIdentity(table)) {
+    if (state.isNull || (state.increment > 0 ? *max > state.current : *max < state.current)) {
+      state.current = *max;
+      state.isNull = false;
+      state.dirty = true;
+    }
+  }
+  StatementHandle inserted = PrepareInternal("SELECT " + QuoteName(table.identity->column) + " FROM " +
+                                             table.Qualified() + " WHERE rowid = last_insert_rowid()");
+  if (sqlite3_step(inserted.get()) == SQLITE_ROW) lastIdentity_ = sqlite3_column_int64(inserted.get(), 0);
+  if (inTransaction_) FlushIdentities();
 }
 
 void SqliteSession::RunInsertWithExplicitIdentity(const TableInfo& table, const Statement& s,

@@ -153,14 +153,32 @@ void SqliteSession::RaiseServerError(std::int32_t number, std::string sqlState,
   }
 }
 
+std::pair<std::int64_t, std::int64_t> SqliteSession::SchemaVersions() {
+  auto read = [&](const char* pragma) -> std::int64_t {
+    StatementHandle statement = PrepareInternal(pragma);
+    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : -1;
+  };
+  return {read("PRAGMA main.schema_version"), read("PRAGMA temp.schema_version")};
+}
+
 std::shared_ptr<const Plan> SqliteSession::PlanFor(std::string_view batch) {
+  // Translation types arithmetic by the columns' declared types; a plan kept from before a table was
+  // created, dropped or changed may have typed it differently.
+  if (const auto versions = SchemaVersions(); versions != plansSchema_) {
+    plans_.clear();
+    plansSchema_ = versions;
+  }
   for (auto it = plans_.begin(); it != plans_.end(); ++it) {
     if (it->first == batch) {
       plans_.splice(plans_.begin(), plans_, it);
       return plans_.front().second;
     }
   }
-  auto plan = std::make_shared<const Plan>(sqlite::TranslateBatch(batch));
+  const sqlite::ColumnCatalog catalog = [this](const std::string& table) -> const sqlite::ColumnTypes* {
+    const TableInfo* info = LookupTable(table);
+    return info == nullptr ? nullptr : &info->columns;
+  };
+  auto plan = std::make_shared<const Plan>(sqlite::TranslateBatch(batch, 1024, catalog));
   // Bulk loads send long batches once; keeping them would only hold memory.
   if (batch.size() > 64 * 1024) return plan;
   plans_.emplace_front(std::string(batch), plan);
@@ -170,6 +188,7 @@ std::shared_ptr<const Plan> SqliteSession::PlanFor(std::string_view batch) {
 
 void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
   std::shared_ptr<const Plan> plan;
+  if (!inTransaction_) InvalidateCatalog();
   try {
     plan = PlanFor(batch);
   } catch (const sqlite::TsqlError& error) {
@@ -183,7 +202,6 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
                                      endedAfter_.value_or("none reported")},
                      0, batch);
   }
-  if (!inTransaction_) InvalidateCatalog();
   variables_.clear();
   // The kept statements are keyed by text the plan holds; none may outlive the batch, however it ends.
   struct ForgetChecked {
@@ -207,7 +225,7 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
 // SQL Server aborts the batch and rolls the open transaction back on a conversion error, whatever
 // XACT_ABORT says; other run-time errors end their statement or batch and leave the transaction open.
 bool SqliteSession::DoomsTheTransaction(std::int32_t number) {
-  return number == 241 || number == 242 || number == 245 || number == 8114;
+  return number == 241 || number == 242 || number == 245 || number == 296 || number == 8114;
 }
 
 // The rest of the transaction is refused, as SQL Server's would be gone, until the owner rolls back; the
@@ -287,17 +305,22 @@ void SqliteSession::RunTopLevel(const Statement& statement, BatchContext& contex
     Run(statement, context);
     return;
   }
+  RunAutocommitted(statement.line, [&] { Run(statement, context); });
+}
+
+// `work` in a database transaction of its own, committed when it succeeds.
+void SqliteSession::RunAutocommitted(std::int32_t line, const std::function<void()>& work) {
   const int rc = BeginImmediateWithoutWaiting();
   if (rc != SQLITE_OK) {
-    if (IsBusy(rc)) throw StatementFailure{LockedServerError(), statement.line};
-    throw StatementFailure{MapMessage(rc, sqlite3_errmsg(db_.get()), nullptr), statement.line};
+    if (IsBusy(rc)) throw StatementFailure{LockedServerError(), line};
+    throw StatementFailure{MapMessage(rc, sqlite3_errmsg(db_.get()), nullptr), line};
   }
   try {
-    Run(statement, context);
+    work();
     FlushIdentities();
     const int commit = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
     if (commit != SQLITE_OK)
-      throw StatementFailure{MapMessage(commit, sqlite3_errmsg(db_.get()), nullptr), statement.line};
+      throw StatementFailure{MapMessage(commit, sqlite3_errmsg(db_.get()), nullptr), line};
   } catch (...) {
     if (sqlite3_get_autocommit(db_.get()) == 0)
       sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);

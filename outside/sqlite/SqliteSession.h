@@ -60,6 +60,14 @@ SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line
 /// A fetched column as the client sees it, given the column's declared type.
 Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type);
 
+/// Binds a client's value for a column of type `type` (nullptr: not known) as an INSERT of its literal
+/// stores it: into an exact numeric column converted as cw_convert_number converts (StoresAsItIs, else
+/// ConvertValueTo; its error is the statement's at `line`), a Date as its text 'yyyy-mm-dd hh:mm:ss.mmm'
+/// (which the datetime columns' trigger reads as the text of a literal), Boolean as 1 or 0, Null and
+/// Empty as NULL. An object is a type mismatch (13).
+void BindStoredValue(sqlite3_stmt* statement, int index, const Variant& value, const TypeInfo* type,
+                     std::int32_t line);
+
 inline std::string LowerKey(std::string_view name) {
   return ToLowerAscii(name);
 }
@@ -89,6 +97,7 @@ struct IdentityInfo {
   std::string column;
   std::int64_t seed = 1;
   std::int64_t increment = 1;
+  std::string type;  // the column's T-SQL type as recorded ("INT"); empty in files from before it was
 };
 
 struct TableInfo {
@@ -123,6 +132,8 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   ~SqliteSession() override { Rollback(); }
 
   void Execute(std::string_view batch) override { RunBatch(batch, nullptr); }
+  void InsertRows(std::string_view table, const std::vector<std::string>& columns,
+                  const std::vector<Variant>& values) override;
   ResultTable Query(std::string_view text) override;
   void BeginTransaction() override;
   void Commit() override;
@@ -153,6 +164,9 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   // ---- batches and statements (SqliteSession.cpp) ----
   void RefreshStatisticsAfterBulkChange() noexcept;
   std::shared_ptr<const Plan> PlanFor(std::string_view batch);
+  // The schema cookies of the main and temporary databases: a kept plan was typed against the tables as
+  // they were, and holds only while neither has changed.
+  std::pair<std::int64_t, std::int64_t> SchemaVersions();
   void RunBatch(std::string_view batch, ResultTable* result);
   static bool DoomsTheTransaction(std::int32_t number);
   void RollBackAfter(const ComError& error) noexcept;
@@ -160,6 +174,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   static bool Writes(const Statement& statement);
   int BeginImmediateWithoutWaiting();
   void RunTopLevel(const Statement& statement, BatchContext& context);
+  void RunAutocommitted(std::int32_t line, const std::function<void()>& work);
   void Run(const Statement& s, BatchContext& context);
   StatementHandle Prepare(const std::string& sql, const Statement& s);
   void StepAll(sqlite3_stmt* statement, const Statement& s, const std::function<void(sqlite3_stmt*)>& onRow);
@@ -176,6 +191,8 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   // ---- the catalog (SqliteCatalog.cpp) ----
   void InvalidateCatalog() { catalog_.clear(); }
   bool MetaTableExists(const std::string& schema, const char* table);
+  bool IdentityTypesRecorded(const std::string& schema);
+  std::optional<IdentityInfo> ReadIdentity(const std::string& schema, const std::string& table);
   void EnsureMetaTables(const std::string& schema, const Statement& s);
   const TableInfo* LookupTable(const std::string& name);
   std::string ServerTableName(const TableInfo& table) const { return databaseName_ + ".dbo." + table.name; }
@@ -191,7 +208,17 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   IdentityState& PrepareIdentity(const TableInfo& table, const Statement& s);
   void FlushIdentities();
   std::optional<std::int64_t> MaximumIdentity(const TableInfo& table);
+  std::optional<ServerError> IdentityInsertRefusal(const TableInfo& table, bool hasColumnList,
+                                                   bool named) const;
   void RunInsert(const Statement& s, BatchContext& context);
+  /// Rows of InsertRows: `count` rows from the row `first`.
+  struct RowSpan {
+    std::size_t first = 0;
+    std::size_t count = 1;
+  };
+  void LoadRows(const Statement& s, const std::vector<std::string>& columns,
+                const std::vector<Variant>& values, RowSpan& at);
+  sqlite3_stmt* LoadStatement(const std::string& sql, const Statement& s);
   void RunInsertWithExplicitIdentity(const TableInfo& table, const Statement& s, BatchContext& context);
   void RunInsertWithNextIdentity(const TableInfo& table, const Statement& s, BatchContext& context);
   std::string StoringInsert(const TableInfo& table, const Statement& s, const std::string& nextIdentity);
@@ -230,10 +257,14 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::string lastIdentityKey_;
   IdentityState* lastIdentityState_ = nullptr;
   std::list<std::pair<std::string, std::shared_ptr<const Plan>>> plans_;
+  std::pair<std::int64_t, std::int64_t> plansSchema_{-1, -1};
   // Statements of the running batch prepared by the syntax check, by their text (held by the plan).
   std::unordered_map<std::string_view, StatementHandle> checked_;
   // Shapes of statement texts that SQLite parsed without a syntax error.
   std::unordered_set<std::string> parsedShapes_;
+  // The INSERTs InsertRows prepared last, newest first: a load comes in calls of some thousand rows each, and
+  // preparing one of 50 rows of parameters costs as much as running it a few dozen times.
+  std::list<std::pair<std::string, StatementHandle>> loadStatements_;
   std::mt19937_64 random_;
 };
 

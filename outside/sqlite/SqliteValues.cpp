@@ -83,25 +83,18 @@ SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line
       return out;
     }
     case ValueKind::DateTime: {
-      out.type = SQLITE_TEXT;
-      if (v.type == SQLITE_TEXT) {
-        bool outOfRange = false;
-        const auto ms = ParseDateTimeText(v.text, &outOfRange);
-        if (!ms) {
-          throw StatementFailure{outOfRange ? ServerError{242, "22007",
-                                                          "The conversion of a varchar data type to a "
-                                                          "datetime data type resulted in an "
-                                                          "out-of-range value."}
-                                            : ServerError{241, "22007",
-                                                          "Conversion failed when converting date and/or "
-                                                          "time from character string."},
-                                 line};
-        }
-        out.text = FormatDateTime(*ms);
-      } else {
-        const double days = v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real;
-        out.text = FormatDateTime(static_cast<std::int64_t>(std::llround((days + 2) * 86'400'000.0)));
+      const DateType target = type.date.value_or(DateType::Of(DateKind::DateTime));
+      const DateConversion converted =
+          v.type == SQLITE_TEXT
+              ? ConvertDateText(v.text, target)
+              : ConvertDaysToDate(v.type == SQLITE_INTEGER ? static_cast<double>(v.integer) : v.real,
+                                  v.type == SQLITE_INTEGER, target, false);
+      if (converted.error) {
+        throw StatementFailure{
+            ServerError{converted.error->number, converted.error->sqlState, converted.error->message}, line};
       }
+      out.type = SQLITE_TEXT;
+      out.text = FormatDate(converted.ticks, target);
       return out;
     }
     default:
@@ -124,9 +117,16 @@ Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
     case ValueKind::DateTime:
       if (storage == SQLITE_TEXT) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-        if (const auto ms = ParseDateTimeText(text == nullptr ? "" : text)) {
-          return Variant(DateValue{static_cast<double>(*ms) / 86'400'000.0});
-        }
+        const DateType target = type.date.value_or(DateType::Of(DateKind::DateTime));
+        const DateConversion converted = ConvertDateText(text == nullptr ? "" : text, target);
+        if (converted.error) break;
+        // The platform's date is a double of days: it gives DATETIME, SMALLDATETIME and DATE back to the
+        // millisecond, all they show, but holds DATETIME2's 100 ns only to about a microsecond (tens of them
+        // near 9999). A DATETIME2 comes back as its text, which keeps every digit of the type and which
+        // Variant::ToDate reads; SQL Server hands datetime2 to down-level clients as that same text
+        // ("datetime2 (Transact-SQL)", Backward Compatibility for Down-level Clients).
+        if (target.kind == DateKind::DateTime2) return Variant(FormatDate(converted.ticks, target));
+        return Variant(DateValue{DateValueDays(converted.ticks)});
       }
       break;
     case ValueKind::Text: {
@@ -152,6 +152,79 @@ Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
       return Variant(std::string(text == nullptr ? "" : text,
                                  static_cast<std::size_t>(sqlite3_column_bytes(row, column))));
     }
+  }
+}
+
+namespace {
+
+void BindNumber(sqlite3_stmt* statement, int index, const SourceValue& source, NumericType type,
+                std::int32_t line) {
+  if (StoresAsItIs(source, type)) {
+    if (source.storage == SourceValue::Storage::Integer) {
+      sqlite3_bind_int64(statement, index, source.integer);
+    } else {
+      sqlite3_bind_double(statement, index, source.real);
+    }
+    return;
+  }
+  const ConversionResult converted = ConvertValueTo(source, type);
+  if (converted.error) {
+    throw StatementFailure{
+        ServerError{converted.error->number, converted.error->sqlState, converted.error->message}, line};
+  }
+  if (converted.value.isInteger) {
+    sqlite3_bind_int64(statement, index, converted.value.integer);
+  } else {
+    sqlite3_bind_double(statement, index, converted.value.real);
+  }
+}
+
+}  // namespace
+
+void BindStoredValue(sqlite3_stmt* statement, int index, const Variant& value, const TypeInfo* type,
+                     std::int32_t line) {
+  // The exact numeric types but bigint, as SqliteSession::StoringInsert converts them.
+  std::optional<NumericType> exact;
+  if (type != nullptr && type->numeric && type->numeric->kind != NumericKind::BigInt) exact = type->numeric;
+  SourceValue source;
+  std::string text;
+  switch (value.Type()) {
+    case VariantType::Empty:
+    case VariantType::Null:
+      sqlite3_bind_null(statement, index);
+      return;
+    case VariantType::Boolean:
+    case VariantType::Long:
+      source = {SourceValue::Storage::Integer,
+                value.Type() == VariantType::Boolean ? (value.ToBoolean() ? 1 : 0) : value.ToLong(),
+                0,
+                {}};
+      break;
+    case VariantType::Double:
+      source = {SourceValue::Storage::Real, 0, value.ToDouble(), {}};
+      break;
+    case VariantType::Date:
+      text = FormatDateTimeIso(value.ToDate(), ' ');
+      source = {SourceValue::Storage::Text, 0, 0, text};
+      break;
+    case VariantType::String:
+      text = value.ToString();
+      source = {SourceValue::Storage::Text, 0, 0, text};
+      break;
+    case VariantType::Object:
+      throw ComError::Runtime(error_number::kTypeMismatch);
+  }
+  if (exact) return BindNumber(statement, index, source, *exact, line);
+  switch (source.storage) {
+    case SourceValue::Storage::Integer:
+      sqlite3_bind_int64(statement, index, source.integer);
+      return;
+    case SourceValue::Storage::Real:
+      sqlite3_bind_double(statement, index, source.real);
+      return;
+    case SourceValue::Storage::Text:
+      sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      return;
   }
 }
 

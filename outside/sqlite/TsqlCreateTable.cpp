@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "outside/Text.h"
+#include "outside/sqlite/DateFunctions.h"
 #include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/TsqlTranslator.h"
 
@@ -44,6 +45,10 @@ Statement Translator::ParseCreateTable(std::size_t begin, std::size_t end) {
   }
   if (table.columns.empty()) throw SyntaxError(")", s.line);
   ResolvePrimaryKey(table, s.line);
+  ColumnTypes& types = createdInBatch_[ToLowerAscii(target.name)];
+  types.clear();
+  for (const ColumnDefinition& column : table.definition->columns)
+    types.emplace_back(column.name, column.type);
   table.definition->sql.push_back(CreateTableSql(table));
   AddTableCompanions(table);
   s.table = table.definition->table;
@@ -190,7 +195,7 @@ std::size_t Translator::ParseColumnType(std::size_t j, Range element, ColumnText
   if (definition.type.kind == ValueKind::DateTime) storageWord(" TEXT");
   if (definition.type.kind == ValueKind::Decimal && !definition.identity) storageWord(" REAL");
   if (definition.type.kind == ValueKind::Text) column.collation = "CI";
-  if (definition.type.kind == ValueKind::DateTime) column.collation = "DT";
+  if (definition.type.date) column.collation = DateCollation(*definition.type.date);
   return j;
 }
 
@@ -437,25 +442,23 @@ void Translator::AddTableCompanions(const TableText& table) {
     }
   }
   AddNumberTriggers(def);
-  // Dates are stored in one canonical text form so that they sort and compare as dates.
-  std::vector<std::string> dateColumns;
-  for (const ColumnDefinition& d : def.columns) {
-    if (d.type.kind == ValueKind::DateTime) dateColumns.push_back(d.name);
-  }
-  if (dateColumns.empty()) return;
+  // Dates are stored in their type's one text form (rounded to its precision) so that they sort and compare
+  // as dates. A DATETIME column calls the functions without a type, as every date column of older files
+  // does.
   std::string when;
   std::string set;
   std::string updateOf;
-  for (const std::string& c : dateColumns) {
-    if (!when.empty()) {
-      when += " OR ";
-      set += ", ";
-      updateOf += ", ";
-    }
-    when += "cw_datetime_needs_canonical(NEW." + QuoteName(c) + ")";
-    set += QuoteName(c) + " = cw_datetime(" + QuoteName(c) + ")";
-    updateOf += QuoteName(c);
+  for (const ColumnDefinition& d : def.columns) {
+    if (!d.type.date) continue;
+    const std::string type =
+        d.type.date->kind == DateKind::DateTime ? "" : ", " + QuoteSqlText(d.type.date->Declaration());
+    const std::string separator = when.empty() ? "" : ", ";
+    when += (when.empty() ? "" : " OR ") + std::string("cw_datetime_needs_canonical(NEW.") +
+            QuoteName(d.name) + type + ")";
+    set += separator + QuoteName(d.name) + " = cw_datetime(" + QuoteName(d.name) + type + ")";
+    updateOf += separator + QuoteName(d.name);
   }
+  if (when.empty()) return;
   const std::string triggerPrefix = std::string(def.temporary ? "CREATE TEMP TRIGGER " : "CREATE TRIGGER ");
   const std::string body = " WHEN " + when + " BEGIN UPDATE " + QuoteName(def.table) + " SET " + set +
                            " WHERE rowid = NEW.rowid; END";

@@ -21,6 +21,8 @@ constexpr std::string_view kTableHints[] = {
     "NOLOCK",  "READUNCOMMITTED", "READCOMMITTED", "ROWLOCK",  "PAGLOCK",      "TABLOCK",        "TABLOCKX",
     "UPDLOCK", "HOLDLOCK",        "XLOCK",         "READPAST", "SERIALIZABLE", "REPEATABLEREAD", "NOWAIT"};
 
+}  // namespace
+
 std::size_t MatchForward(const std::vector<Token>& v, std::size_t open) {
   int depth = 0;
   for (std::size_t i = open; i < v.size(); ++i) {
@@ -57,8 +59,7 @@ bool EndsOperand(const Token& t) {
   }
 }
 
-// One past the last token of the operand that starts at `i`.
-std::size_t OperandEnd(const std::vector<Token>& v, std::size_t i) {
+std::size_t OperandEndAt(const std::vector<Token>& v, std::size_t i) {
   while (i < v.size() && (v[i].IsOperator("-") || v[i].IsOperator("+") || v[i].IsOperator("~"))) ++i;
   if (i >= v.size()) return i;
   if (v[i].IsPunct('(')) return MatchForward(v, i) + 1;
@@ -83,8 +84,7 @@ std::size_t OperandEnd(const std::vector<Token>& v, std::size_t i) {
   return j;
 }
 
-// First token of the operand whose last token is `i`.
-std::size_t OperandStart(const std::vector<Token>& v, std::size_t i) {
+std::size_t OperandStartAt(const std::vector<Token>& v, std::size_t i) {
   std::size_t s = i;
   if (v[i].IsPunct(')')) {
     s = MatchBackward(v, i);
@@ -107,6 +107,8 @@ std::size_t OperandStart(const std::vector<Token>& v, std::size_t i) {
   return s;
 }
 
+namespace {
+
 // a / b and a % b become calls that raise SQL Server's divide-by-zero error.
 void RewriteDivision(std::vector<Token>& v) {
   while (true) {
@@ -118,11 +120,11 @@ void RewriteDivision(std::vector<Token>& v) {
       }
     }
     if (op == v.size()) return;
-    std::size_t start = OperandStart(v, op - 1);
+    std::size_t start = OperandStartAt(v, op - 1);
     while (start >= 2 && v[start - 1].IsOperator("*") && EndsOperand(v[start - 2])) {
-      start = OperandStart(v, start - 2);
+      start = OperandStartAt(v, start - 2);
     }
-    const std::size_t end = OperandEnd(v, op + 1);
+    const std::size_t end = OperandEndAt(v, op + 1);
     std::vector<Token> call;
     const std::int32_t line = v[op].line;
     call.push_back(MakeToken(TokenKind::Word, v[op].IsOperator("/") ? "cw_divide" : "cw_modulo", line));
@@ -186,7 +188,20 @@ std::vector<Token> CastCall(const std::vector<Token>& expr, const std::vector<To
       wrap("cw_to_text", info.length > 0 ? info.length : (typeText.find('(') == std::string::npos ? 30 : -1));
       break;
     case ValueKind::DateTime:
-      wrap("cw_datetime", std::nullopt);
+      // To DATETIME as the stored DATETIME columns convert; to the other date types at their precision, as
+      // an explicit conversion (a number to DATE or DATETIME2 is 529, not the storing 206).
+      if (info.date->kind == DateKind::DateTime) {
+        wrap("cw_datetime", std::nullopt);
+        break;
+      }
+      word("cw_datetime");
+      punct("(");
+      out.insert(out.end(), expr.begin(), expr.end());
+      punct(",");
+      out.push_back(MakeToken(TokenKind::String, info.date->Declaration(), line));
+      punct(",");
+      out.push_back(MakeToken(TokenKind::Number, "1", line));
+      punct(")");
       break;
     case ValueKind::Other:
       throw Unsupported("conversion to " + typeText, line);
@@ -240,14 +255,17 @@ void RewriteCasts(std::vector<Token>& v) {
   }
 }
 
-// Only divisions and conversions need the tokens rearranged; everything else (such as the long VALUES
-// lists of a bulk load) is written straight out.
+// Only arithmetic, conversions and the functions whose types matter need the tokens rearranged; everything
+// else (such as the long VALUES lists of a bulk load, whose signs are no arithmetic) is written straight out.
 bool NeedsRearranging(const std::vector<Token>& tokens, std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
     const Token& t = tokens[i];
-    if (t.IsOperator("/") || t.IsOperator("%") ||
-        (t.kind == TokenKind::Word &&
-         (t.IsWord("CAST") || t.IsWord("CONVERT") || t.IsWord("TRY_CAST") || t.IsWord("TRY_CONVERT")))) {
+    if (t.kind == TokenKind::Operator && i > begin && EndsOperand(tokens[i - 1]) &&
+        (t.text == "/" || t.text == "%" || t.text == "+" || t.text == "-" || t.text == "*")) {
+      return true;
+    }
+    if (t.kind == TokenKind::Word && (t.IsWord("CAST") || t.IsWord("CONVERT") || t.IsWord("TRY_CAST") ||
+                                      t.IsWord("TRY_CONVERT") || t.IsWord("SUM") || t.IsWord("ISNULL"))) {
       return true;
     }
   }
@@ -335,7 +353,8 @@ Token OperatorToken(const Token& t) {
 // The translated text as it grows: written straight out, or held as tokens when they must be rearranged.
 class TokenSink {
  public:
-  TokenSink(bool rearrange, std::size_t tokens) : rearrange_(rearrange) {
+  TokenSink(bool rearrange, std::size_t tokens, const TypeSources& types)
+      : rearrange_(rearrange), types_(types) {
     if (rearrange_) tokens_.reserve(tokens + 8);
   }
 
@@ -363,11 +382,13 @@ class TokenSink {
     if (!rearrange_) return std::move(out_);
     RewriteCasts(tokens_);
     RewriteDivision(tokens_);
+    TypeArithmetic(tokens_, types_);
     return Join(tokens_, 0, tokens_.size());
   }
 
  private:
   bool rearrange_;
+  const TypeSources& types_;
   bool carrySpace_ = false;
   std::vector<Token> tokens_;
   std::string out_;
@@ -382,7 +403,7 @@ bool Translator::ComparesWithoutColumn(std::size_t i, std::size_t end) const {
   const Token& t = t_[i];
   if (t.kind == TokenKind::Variable) {
     const auto declared = declared_.find(ToUpperAscii(t.text));
-    if (declared == declared_.end() || declared->second != ValueKind::Text) return false;
+    if (declared == declared_.end() || declared->second.kind != ValueKind::Text) return false;
   }
   std::size_t op = i + 1;
   if (op < end && t_[op].IsWord("NOT")) ++op;
@@ -397,7 +418,7 @@ bool Translator::ComparesWithoutColumn(std::size_t i, std::size_t end) const {
   if (other.kind == TokenKind::String) return true;
   if (other.kind != TokenKind::Variable) return false;
   const auto declared = declared_.find(ToUpperAscii(other.text));
-  return declared != declared_.end() && declared->second == ValueKind::Text;
+  return declared != declared_.end() && declared->second.kind == ValueKind::Text;
 }
 
 // Translates tokens [begin, end) of an expression or clause into SQLite text.
@@ -470,8 +491,9 @@ class SelectListAliases {
   std::vector<List> lists_;
 };
 
-std::string Translator::Translate(std::size_t begin, std::size_t end) const {
-  TokenSink sink(NeedsRearranging(t_, begin, end), end - begin);
+std::string Translator::Translate(std::size_t begin, std::size_t end, const std::string& target) const {
+  const TypeSources types{&declared_, catalog_ ? &catalog_ : nullptr, &createdInBatch_, target};
+  TokenSink sink(NeedsRearranging(t_, begin, end), end - begin, types);
   SelectListAliases aliases;
   // Only a range with a `+` can join texts; the long VALUES lists of a bulk load have none to look for.
   const bool mayJoinTexts = std::any_of(t_.begin() + static_cast<std::ptrdiff_t>(begin),

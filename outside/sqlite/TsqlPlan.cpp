@@ -37,8 +37,9 @@ TypeInfo TypeFromDeclaration(std::string_view declaredType) {
     info.kind = ValueKind::Text;
     if (!args.empty()) info.length = args[0];
     if ((word == "CHAR" || word == "NCHAR") && args.empty()) info.length = 1;
-  } else if (word == "DATETIME" || word == "SMALLDATETIME" || word == "DATE" || word == "DATETIME2") {
+  } else if (const auto date = DateTypeOf(declaration)) {
     info.kind = ValueKind::DateTime;
+    info.date = date;
   }
   if (info.kind == ValueKind::Integer || info.kind == ValueKind::Bit || info.kind == ValueKind::Decimal)
     info.numeric = ExactNumericTypeOf(declaration);
@@ -65,9 +66,9 @@ void ForEachSyntaxCheck(const Plan& plan,
   for (const Statement& s : plan.statements) ForEachSyntaxCheckIn(s, check);
 }
 
-Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce) {
+Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce, const ColumnCatalog& catalog) {
   BatchTokenizer tokenizer(batch);
-  return translation::Translator(tokenizer, tokensAtOnce).Run();
+  return translation::Translator(tokenizer, tokensAtOnce, catalog).Run();
 }
 
 }  // namespace closewright::sqlite

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "outside/sqlite/DateConversion.h"
 #include "outside/sqlite/SqlServerTypes.h"
 #include "outside/sqlite/TsqlLexer.h"
 
@@ -22,6 +24,8 @@ struct TypeInfo {
   std::int32_t scale = 0;    // decimal: digits after the point
   /// The exact numeric types (integers, bit, decimal, money) with SQL Server's precision and scale.
   std::optional<NumericType> numeric;
+  /// The date types, with their precision.
+  std::optional<DateType> date;
 };
 
 /// The kind of a declared type name as stored in the SQLite schema ("DECIMAL(28,10)", "DATETIME TEXT", ...).
@@ -122,10 +126,19 @@ inline std::string_view InsertSource(const Statement& insert) {
 /// are checked before anything runs, as SQL Server compiles a whole batch first.
 void ForEachSyntaxCheck(const Plan& plan, const std::function<void(const std::string&, std::int32_t)>& check);
 
+/// The columns of a table and their declared types, in order.
+using ColumnTypes = std::vector<std::pair<std::string, TypeInfo>>;
+
+/// What translation may ask of the database: the columns of a table that exists, by its name as written
+/// (`#t` for a temporary table); nullptr for one that does not. Arithmetic on columns gets SQL Server's
+/// types from it; without it only literals and variables are typed.
+using ColumnCatalog = std::function<const ColumnTypes*(const std::string& table)>;
+
 /// Reads a T-SQL batch and translates it for SQLite. Throws TsqlError for a construct outside the
 /// supported subset, a syntax error the reader can see, or an undeclared variable; nothing has run then.
 /// The batch is read `tokensAtOnce` tokens at a time; the plan does not depend on it.
-Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce = 1024);
+Plan TranslateBatch(std::string_view batch, std::size_t tokensAtOnce = 1024,
+                    const ColumnCatalog& catalog = {});
 
 /// The message of an error refusing a construct the embedded provider does not run.
 std::string UnsupportedMessage(std::string_view construct, std::int32_t line);

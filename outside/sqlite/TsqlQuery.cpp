@@ -82,7 +82,7 @@ Statement Translator::ParseUpdate(std::size_t& pos, std::size_t limit) {
   if (At(i).IsWord("TOP")) throw Unsupported("UPDATE TOP", t_[i].line);
   const ObjectName target = ParseObjectName(i);
   s.table = target.name;
-  s.sql = "UPDATE " + QuotedTarget(target) + " " + Translate(i, end);
+  s.sql = "UPDATE " + QuotedTarget(target) + " " + Translate(i, end, target.name);
   s.syntaxChecked = true;
   return s;
 }
@@ -104,7 +104,7 @@ Statement Translator::ParseDelete(std::size_t& pos, std::size_t limit) {
   s.sql = "DELETE FROM " + QuotedTarget(target);
   if (i < end) {
     s.sql += ' ';
-    s.sql += Translate(i, end);
+    s.sql += Translate(i, end, target.name);
   }
   s.syntaxChecked = true;
   return s;

@@ -56,7 +56,7 @@ bool Translator::IsTextOperand(std::size_t begin, std::size_t operandEnd) const 
   if (t.kind == TokenKind::String) return true;
   if (t.kind != TokenKind::Variable) return false;
   const auto declared = declared_.find(ToUpperAscii(t.text));
-  return declared != declared_.end() && declared->second == ValueKind::Text;
+  return declared != declared_.end() && declared->second.kind == ValueKind::Text;
 }
 
 std::optional<std::pair<std::string, std::size_t>> Translator::TextJoinAt(std::size_t i, std::size_t begin,

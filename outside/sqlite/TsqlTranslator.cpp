@@ -64,8 +64,8 @@ std::int64_t ParseInteger(std::string_view text, std::int32_t line) {
   return value;
 }
 
-Translator::Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce)
-    : tokenizer_(&tokenizer), tokensAtOnce_(std::max<std::size_t>(tokensAtOnce, 1)) {}
+Translator::Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce, const ColumnCatalog& catalog)
+    : tokenizer_(&tokenizer), tokensAtOnce_(std::max<std::size_t>(tokensAtOnce, 1)), catalog_(catalog) {}
 
 bool Translator::IsNameToken(const Token& t) const {
   return t.kind == TokenKind::Word || t.kind == TokenKind::QuotedName || t.kind == TokenKind::TempName;

@@ -37,12 +37,37 @@ std::string Emit(const Token& t);
 std::string Join(const std::vector<Token>& tokens, std::size_t begin, std::size_t end);
 std::int64_t ParseInteger(std::string_view text, std::int32_t line);
 
+// ---- operands in a token list (TsqlExpression.cpp) ----
+/// The index of the `)` matching the `(` at `open`.
+std::size_t MatchForward(const std::vector<Token>& v, std::size_t open);
+std::size_t MatchBackward(const std::vector<Token>& v, std::size_t close);
+/// Whether a token can end an operand, so that an operator after it is binary.
+bool EndsOperand(const Token& t);
+/// One past the last token of the operand that starts at `i`; the first token of the one that ends at `i`.
+std::size_t OperandEndAt(const std::vector<Token>& v, std::size_t i);
+std::size_t OperandStartAt(const std::vector<Token>& v, std::size_t i);
+
+// ---- SQL Server's types for arithmetic (TsqlTyping.cpp) ----
+/// Where the typing of a statement's expressions learns the declared types of its names.
+struct TypeSources {
+  const std::map<std::string, TypeInfo>* variables = nullptr;  // upper case, with the @
+  const ColumnCatalog* catalog = nullptr;
+  const std::map<std::string, ColumnTypes>* createdInBatch = nullptr;  // lower case
+  std::string target;  // the table an UPDATE or DELETE names before the translated range
+};
+
+/// Gives translated arithmetic SQL Server's types: `+ - * / %` between exact numbers become calls that
+/// compute exactly at the result type, `+` between texts joins them, SUM of int overflows as int does and
+/// ISNULL converts its replacement to the checked value's type. Operands whose types are unknown are left
+/// to SQLite.
+void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources);
+
 class TokenSink;
 
 class Translator {
  public:
   explicit Translator(std::vector<Token> tokens) : t_(std::move(tokens)) {}
-  Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce);
+  Translator(BatchTokenizer& tokenizer, std::size_t tokensAtOnce, const ColumnCatalog& catalog);
 
   Plan Run();
 
@@ -97,7 +122,8 @@ class Translator {
   std::vector<Range> SplitAtCommas(std::size_t open, std::size_t close, bool keepEmpty) const;
 
   // ---- expressions (TsqlExpression.cpp) ----
-  std::string Translate(std::size_t begin, std::size_t end) const;
+  /// `target`: the table an UPDATE or DELETE names before the range, for the types of its columns.
+  std::string Translate(std::size_t begin, std::size_t end, const std::string& target = {}) const;
   bool ComparesWithoutColumn(std::size_t i, std::size_t end) const;
   // ---- `+` between texts (TsqlTextJoin.cpp) ----
   std::size_t OperandEnd(std::size_t i, std::size_t end) const;
@@ -156,8 +182,12 @@ class Translator {
   std::size_t tokensAtOnce_ = 0;
   static constexpr int kMaxNestingDepth = 128;
   int nestingDepth_ = 0;
-  // The variables declared so far, with their kinds: text variables compare under the database collation.
-  std::map<std::string, ValueKind> declared_;
+  // The variables declared so far, with their types: text variables compare under the database collation,
+  // and arithmetic on them is typed.
+  std::map<std::string, TypeInfo> declared_;
+  ColumnCatalog catalog_;
+  // The tables this batch creates, for the types of their columns before they exist.
+  std::map<std::string, ColumnTypes> createdInBatch_;
   // The names declared, in order, so that a statement translated again can take its declarations back.
   std::vector<std::string> newlyDeclared_;
 };

@@ -118,7 +118,7 @@ Statement Translator::ParseDeclare(std::size_t& pos, std::size_t limit) {
                           "or stored procedure.",
                       var.line};
     }
-    declared_.emplace(declaration.name, declaration.type.kind);
+    declared_.emplace(declaration.name, declaration.type);
     newlyDeclared_.push_back(declaration.name);
     s.declarations.push_back(std::move(declaration));
     if (At(i).IsPunct(',')) {

@@ -4,9 +4,11 @@
 //   [DEC]  "decimal and numeric (Transact-SQL)"
 //   [CAST] "CAST and CONVERT (Transact-SQL)", section "Truncating and rounding results"
 //   [INT]  "int, bigint, smallint, and tinyint (Transact-SQL)"
-//   [SUM]  "SUM (Transact-SQL)", [AVG] "AVG (Transact-SQL)"
+//   [SUM]  "SUM (Transact-SQL)", [AVG] "AVG (Transact-SQL)", [ISNULL] "ISNULL (Transact-SQL)"
 //   [ID]   "@@IDENTITY (Transact-SQL)", "IDENTITY (Property) (Transact-SQL)"
 //   [DT]   "datetime (Transact-SQL)", section "Rounding of datetime fractional second precision"
+//   [SDT]  "smalldatetime (Transact-SQL)", [DATE] "date (Transact-SQL)", [DT2] "datetime2 (Transact-SQL)"
+//   [ERR]  "Database engine events and errors": 296, 529
 
 #include <gtest/gtest.h>
 
@@ -83,9 +85,11 @@ TEST(SqlServerNumberArithmetic, IsExactAndRoundsHalfAwayFromZeroAtTheResultScale
   EXPECT_EQ(Decimal::Subtract(*partial, Exact("0.3"), difference.scale)->ToString(), "0.0");
   // DECLARE @m MONEY = 2 SELECT 5/@m is 2.5000: the result is money.
   EXPECT_EQ(Decimal::Divide(Exact("5"), Exact("2.0000"), kMoney.scale)->ToString(), "2.5000");
-  // [PSL] division keeps s = max(6, s1 + p2 + 1) places, rounded.
+  // [PSL] division keeps s = max(6, s1 + p2 + 1) places, and the server cuts the quotient off there: 1.67574
+  // / 10000 is 0.000167 at decimal(38,6), not 0.000168.
+  EXPECT_EQ(Decimal::Divide(Exact("2"), Exact("3"), 6, Decimal::Cut::Truncate)->ToString(), "0.666666");
+  EXPECT_EQ(Decimal::Divide(Exact("-2"), Exact("3"), 6, Decimal::Cut::Truncate)->ToString(), "-0.666666");
   EXPECT_EQ(Decimal::Divide(Exact("2"), Exact("3"), 6)->ToString(), "0.666667");
-  EXPECT_EQ(Decimal::Divide(Exact("-2"), Exact("3"), 6)->ToString(), "-0.666667");
   EXPECT_EQ(Decimal::Modulo(Exact("-7.5"), Exact("2"))->ToString(), "-1.5");
   // 38 digits are the limit [DEC]; the 39-digit product overflows instead of losing digits.
   EXPECT_FALSE(Decimal::Multiply(Exact("12345678901234567890.123"), Exact("98765432109876543210.5"), 4));
@@ -166,6 +170,37 @@ TEST_F(SqlServerAnswersInTheEngine, StoresVariablesAndCastsAtTheTypesScale) {
   // A variable holds what its type holds: 5/@m divides by money, not by the integer 2.
   EXPECT_EQ(Value("DECLARE @m MONEY = 2 SELECT 5/@m"), "2.5");
   EXPECT_EQ(Value("DECLARE @d DECIMAL(5,2) SET @d = 123.456 SELECT @d"), "123.46");
+}
+
+// Every expression has a type before it runs [PSL]: literals, variables and the columns of the statement's
+// tables type the arithmetic on them, and the result is computed at that type.
+TEST_F(SqlServerAnswersInTheEngine, ExpressionsAreComputedAtTheTypesTheServerGivesThem) {
+  // decimal(2,1) + decimal(2,1) - decimal(2,1) is exact: 0.0, where doubles leave 5.55E-17.
+  EXPECT_EQ(Value("SELECT 0.1 + 0.2 - 0.3"), "0");
+  // int / decimal(2,1) is decimal(17,6), cut off at six places.
+  EXPECT_EQ(Value("SELECT 2 / 3.0"), "0.666666");
+  EXPECT_EQ(Value("DECLARE @d DECIMAL(5,2) = 1 SELECT @d / 3 + 1"), "1.3333333333333");
+  // The close's price: decimal(28,10) / decimal(29,10) is decimal(38,10), so 2/3 is stored as 0.6666666666.
+  session_->Execute("INSERT INTO N (FAmount, FCount, FPrice) VALUES (2, 2000000000, NULL)");
+  session_->Execute("UPDATE N SET FAmount = FAmount / (FAmount + 1)");
+  EXPECT_EQ(Value("SELECT FAmount FROM N"), "0.6666666666");
+  // [INT] int arithmetic stays int and overflows beyond it, on columns and variables alike; bigint goes on.
+  for (const char* batch :
+       {"SELECT 2147483647 + 1", "SELECT FCount + FCount FROM N", "DECLARE @i INT = 65536 SELECT @i * @i",
+        "SELECT SUM(n.FCount) FROM N n, (SELECT 1 AS k UNION ALL SELECT 2) m"}) {
+    const ComError error = testing::FailureOf(*session_, batch);
+    EXPECT_EQ(error.NativeError(), 8115) << batch << ": " << error.Description();
+  }
+  EXPECT_EQ(Value("SELECT CAST(FCount AS BIGINT) * 2 FROM N"), "4000000000");
+  // [ISNULL] the replacement takes the checked value's type: int, so 2.5 becomes 2.
+  EXPECT_EQ(Value("SELECT ISNULL(FPrice, 2.999) FROM N"), "3");
+  EXPECT_EQ(Value("SELECT ISNULL(FSmall, 2.5) FROM N"), "2");
+  // `+` between two text columns joins them [PSL: the length of a concatenation]; a text beside a number
+  // is converted to the number.
+  session_->Execute(
+      "CREATE TABLE T (a VARCHAR(10) NULL, b VARCHAR(10) NULL) INSERT INTO T VALUES ('1', '2')");
+  EXPECT_EQ(session_->Query("SELECT a + b FROM T").rows.at(0).at(0).ToString(), "12");
+  EXPECT_EQ(Value("SELECT a + 1 FROM T"), "2");
 }
 
 TEST_F(SqlServerAnswersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
@@ -251,6 +286,70 @@ TEST_F(SqlServerAnswersInTheEngine, DatetimesKeepTheirTicksAndComeBackAtThatPrec
   EXPECT_EQ(Value("SELECT FID FROM D WHERE FAt = '2011-03-31 23:59:59.991'"), "1");
 }
 
+TEST_F(SqlServerAnswersInTheEngine, SmalldatetimeDateAndDatetime2AreStoredAtTheirTypesPrecision) {
+  session_->Execute(
+      "CREATE TABLE E (FID INT PRIMARY KEY, FMinute SMALLDATETIME NULL, FDay DATE NULL, FExact DATETIME2 "
+      "NULL, "
+      "FTenth DATETIME2(1) NULL)\r\n"
+      "INSERT INTO E VALUES (1, '2007-05-08 12:35:29.998', '2011-04-01 23:59:59.999', "
+      "'2011-04-01 10:00:00.1234567', '2011-04-01 10:00:00.15'), "
+      "(2, '2007-05-08 12:35:29.999', '0001-01-01 10:00', '9999-12-31 23:59:59.9999999', "
+      "'2011-04-01 23:59:59.96')\r\n"
+      "UPDATE E SET FMinute = '2007-05-09 23:59:59' WHERE FID = 2");
+  const ResultTable rows = session_->Query("SELECT FMinute, FDay, FExact, FTenth FROM E ORDER BY FID");
+  ASSERT_EQ(rows.rows.size(), 2u);
+  // [SDT] 29.998 seconds or less round down to the minute, 29.999 and more up; 2007-05-09 23:59:59 is
+  // 2007-05-10 00:00:00. [DATE] the day alone, from 0001-01-01. [DT2] seven digits by default, n as
+  // declared, rounded: .15 in DATETIME2(1) is .2 and 23:59:59.96 the next day.
+  EXPECT_EQ(rows.rows[0][0].ToString(), "2007-05-08 12:35:00");
+  EXPECT_EQ(rows.rows[1][0].ToString(), "2007-05-10");
+  EXPECT_EQ(rows.rows[0][1].ToString(), "2011-04-01");
+  EXPECT_EQ(rows.rows[1][1].ToString(), "0001-01-01");
+  // DATETIME2 comes back as its text: the platform's date could not hold 100 ns.
+  EXPECT_EQ(rows.rows[0][2].ToString(), "2011-04-01 10:00:00.1234567");
+  EXPECT_EQ(rows.rows[1][2].ToString(), "9999-12-31 23:59:59.9999999");
+  EXPECT_EQ(FormatDateIso(rows.rows[0][2].ToDate()), "2011-04-01");
+  EXPECT_EQ(rows.rows[0][3].ToString(), "2011-04-01 10:00:00.2");
+  EXPECT_EQ(rows.rows[1][3].ToString(), "2011-04-02 00:00:00.0");
+  // A text compared with a column is taken at the column's type: a time means nothing to a DATE, and 100
+  // ns tell two DATETIME2 values apart.
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM E WHERE FDay = '2011-04-01 18:00'"), "1");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM E WHERE FExact = '2011-04-01 10:00:00.1234568'"), "0");
+}
+
+TEST_F(SqlServerAnswersInTheEngine, DateVariablesAndConversionsRoundOrFailAsTheServers) {
+  struct Case {
+    const char* batch;
+    const char* text;  // the result's text, or empty when the batch fails with `native`
+    std::int32_t native;
+  } cases[] = {
+      // [SDT] the page's examples.
+      {"SELECT CAST('2007-05-08 12:35:30' AS SMALLDATETIME)", "2007-05-08 12:36:00", 0},
+      {"SELECT CAST('2007-05-08 12:59:59.998' AS SMALLDATETIME)", "2007-05-08 13:00:00", 0},
+      {"DECLARE @d DATE = '2011-04-01 10:00' SELECT @d", "2011-04-01", 0},
+      {"DECLARE @t DATETIME2(3) SET @t = '2011-04-01 10:00:00.1235' SELECT @t", "2011-04-01 10:00:00.124", 0},
+      {"SELECT CONVERT(DATETIME2, '20110401 10:00')", "2011-04-01 10:00:00.0000000", 0},
+      // [SDT] 1900-01-01 through 2079-06-06; the text past it is 296 [ERR], also when rounding carries it.
+      {"INSERT INTO E (FMinute) VALUES ('2079-06-07')", "", 296},
+      {"DECLARE @s SMALLDATETIME = '2079-06-06 23:59:30'", "", 296},
+      // [DATE] a day the calendar lacks is no date to the newer types (241), where DATETIME says 242.
+      {"INSERT INTO E (FDay) VALUES ('2011-02-30')", "", 241},
+      {"SELECT CAST('2011-02-30' AS DATETIME)", "", 242},
+      // [ERR] 529: a number converts to DATETIME (days since 1900) but not to DATE.
+      {"SELECT CAST(1 AS DATE)", "", 529},
+  };
+  session_->Execute("CREATE TABLE E (FMinute SMALLDATETIME NULL, FDay DATE NULL)");
+  for (const Case& c : cases) {
+    if (c.native != 0) {
+      EXPECT_EQ(testing::FailureOf(*session_, c.batch).NativeError(), c.native) << c.batch;
+      continue;
+    }
+    const ResultTable result = session_->Query(c.batch);
+    EXPECT_EQ(result.rows.at(0).at(0).ToString(), c.text) << c.batch;
+  }
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM E"), "0");
+}
+
 TEST_F(SqlServerAnswersInTheEngine, NamesTypesAndRefusalsAsTheServerReadsThem) {
   session_->Execute(
       "CREATE TABLE F (a [int] NOT NULL, b VARCHAR(MAX) NULL, c NVARCHAR(MAX) NULL, d DATETIME2(3) NULL, "
@@ -284,6 +383,29 @@ TEST_F(SqlServerAnswersInTheEngine, IdentityGivesTheValueInsertedWithinItsColumn
   EXPECT_EQ(overflow.NativeError(), 8115);
   EXPECT_EQ(overflow.Description(), "Arithmetic overflow error converting IDENTITY to data type tinyint.");
   EXPECT_EQ(Value("SELECT COUNT(*) FROM G"), "3");
+}
+
+// An identity that is the whole primary key is SQLite's rowid, declared INTEGER; it keeps its T-SQL type.
+TEST_F(SqlServerAnswersInTheEngine, ARowidIdentityOverflowsAtItsDeclaredType) {
+  session_->Execute(
+      "CREATE TABLE R (FID INT IDENTITY(2147483646,1) NOT NULL PRIMARY KEY, K INT NULL)\r\n"
+      "CREATE TABLE S (FID TINYINT IDENTITY(1,1) NOT NULL PRIMARY KEY, K INT NULL)\r\n"
+      "INSERT INTO R (K) VALUES (1)\r\nINSERT INTO R (K) VALUES (2)");
+  EXPECT_EQ(Value("SELECT MAX(FID) FROM R"), "2147483647");
+  // [ID], [INT]: the next value, 2147483648, is beyond int.
+  const ComError generated = testing::FailureOf(*session_, "INSERT INTO R (K) VALUES (3)");
+  EXPECT_EQ(generated.Description(), "Arithmetic overflow error converting IDENTITY to data type int.");
+  // [INT] an explicit value converts as into any int column: 8115 beyond int, 220 beyond tinyint.
+  const ComError explicitValue =
+      testing::FailureOf(*session_, "SET IDENTITY_INSERT R ON INSERT INTO R (FID, K) VALUES (3000000000, 4)");
+  EXPECT_EQ(explicitValue.Description(), "Arithmetic overflow error converting expression to data type int.");
+  EXPECT_EQ(testing::FailureOf(*session_,
+                               "SET IDENTITY_INSERT R OFF SET IDENTITY_INSERT S ON "
+                               "INSERT INTO S (FID, K) VALUES (300, 5)")
+                .NativeError(),
+            220);
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM R"), "2");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM S"), "0");
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 // are never handed out twice, not even after a rollback.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <string>
 
 #include "outside/ComError.h"
+#include "outside/sqlite/SqliteHandles.h"
 #include "outside/sqlite/SqliteProvider.h"
 #include "support/TestDatabase.h"
 
@@ -142,6 +144,32 @@ TEST_F(SqliteIdentity, RestoreUnderIdentityInsertKeepsTheArchivedNumbers) {
   session_->Commit();
   EXPECT_EQ(Number(*session_, "SELECT SUM(FID) FROM Live"), 83);
   EXPECT_EQ(NextId("Live"), 43);
+}
+
+// Ledgers written before the identity table recorded each identity's T-SQL type have no column_type: their
+// rowid identities keep SQLite's 64-bit range, and a table created in such a file records its type.
+TEST(SqliteIdentityFile, AFileWithoutRecordedTypesKeepsItsRowidIdentitiesAsTheyWere) {
+  testing::TemporaryDatabase file;
+  Open(file.File())->Execute("CREATE TABLE Old (FID INT IDENTITY(2147483647,1) NOT NULL PRIMARY KEY, K INT)");
+  {
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open(file.File().c_str(), &raw);
+    const sqlite::DatabaseHandle db(raw);
+    ASSERT_EQ(opened, SQLITE_OK);
+    ASSERT_EQ(RegisterSqliteDialect(db.get()), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db.get(), "ALTER TABLE closewright_identity DROP COLUMN column_type", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+  }
+  auto session = Open(file.File());
+  session->Execute("INSERT INTO Old (K) VALUES (1)\r\nINSERT INTO Old (K) VALUES (2)");
+  EXPECT_EQ(session->Query("SELECT MAX(FID) FROM Old").rows.at(0).at(0).ToDouble(), 2147483648.0);
+  session->Execute(
+      "CREATE TABLE New (FID INT IDENTITY(2147483647,1) NOT NULL PRIMARY KEY, K INT)\r\n"
+      "INSERT INTO New (K) VALUES (1)");
+  EXPECT_EQ(FailureOf(*session, "INSERT INTO New (K) VALUES (2)").NativeError(), 8115);
+  session->Execute("INSERT INTO Old (K) VALUES (3)");
+  EXPECT_EQ(Number(*session, "SELECT COUNT(*) FROM Old"), 3);
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(TsqlTranslation, CommentsBecomeBlanksEvenWhenTheyNameKeywords) {
   ASSERT_EQ(plan.statements.size(), 2u);
   EXPECT_EQ(plan.statements[0].line, 3);
   EXPECT_EQ(plan.statements[1].line, 5);
-  EXPECT_EQ(plan.statements[1].sql, "SELECT 1 + 2");
+  EXPECT_EQ(plan.statements[1].sql, "SELECT cw_add(1, 2, 'INT')");
 }
 
 TEST(TsqlTranslation, CaseElseStaysInsideTheAssignment) {
@@ -110,7 +110,7 @@ TEST(TsqlTranslation, TSqlFormsBecomeSqliteForms) {
   EXPECT_EQ(sqlOf("SELECT LEFT(a,2), CAST(b AS DECIMAL(28,10)) FROM T"),
             "SELECT cw_left(a,2), cw_convert_number(b, 'DECIMAL(28,10)') FROM T");
   const Plan declared = TranslateBatch("DECLARE @Max INT\nSELECT @max + 1");
-  EXPECT_EQ(declared.statements.at(1).sql, "SELECT @MAX + 1");
+  EXPECT_EQ(declared.statements.at(1).sql, "SELECT cw_add(@MAX, 1, 'INT')");
 }
 
 TEST(TsqlTranslation, CreateTableKeepsDeclaredTypesAndAddsWhatSqliteLacks) {
