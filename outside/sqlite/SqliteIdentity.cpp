@@ -293,9 +293,14 @@ void SqliteSession::LoadRows(const Statement& s, const std::vector<std::string>&
   savepoint.released = true;
   rowCount_ = static_cast<std::int64_t>(rows);
   if (!explicitIdentity) return;
-  // What RunInsertWithExplicitIdentity does after its statement: a value above the current identity
-  // becomes the current identity, @@IDENTITY is the last value inserted.
-  IdentityState& state = PrepareIdentity(table, s);
+  // As after an INSERT statement with explicit identities.
+  NoteExplicitIdentities(table, PrepareIdentity(table, s));
+  if (inTransaction_) FlushIdentities();
+}
+
+// An explicit value above the current identity becomes the current identity, and @@IDENTITY and
+// SCOPE_IDENTITY() give the value inserted, an explicit one too.
+void SqliteSession::NoteExplicitIdentities(const TableInfo& table, IdentityState& state) {
   if (const auto max = MaximumIdentity(table)) {
     if (state.isNull || (state.increment > 0 ? *max > state.current : *max < state.current)) {
       state.current = *max;
@@ -306,27 +311,13 @@ void SqliteSession::LoadRows(const Statement& s, const std::vector<std::string>&
   StatementHandle inserted = PrepareInternal("SELECT " + QuoteName(table.identity->column) + " FROM " +
                                              table.Qualified() + " WHERE rowid = last_insert_rowid()");
   if (sqlite3_step(inserted.get()) == SQLITE_ROW) lastIdentity_ = sqlite3_column_int64(inserted.get(), 0);
-  if (inTransaction_) FlushIdentities();
 }
 
 void SqliteSession::RunInsertWithExplicitIdentity(const TableInfo& table, const Statement& s,
                                                   BatchContext& context) {
   IdentityState& state = PrepareIdentity(table, s);
   RunSql(StoringInsert(table, s, {}), s, context);
-  // An explicit value above the current identity becomes the current identity.
-  if (sqlite3_changes64(db_.get()) > 0) {
-    if (const auto max = MaximumIdentity(table)) {
-      if (state.isNull || (state.increment > 0 ? *max > state.current : *max < state.current)) {
-        state.current = *max;
-        state.isNull = false;
-        state.dirty = true;
-      }
-    }
-    // @@IDENTITY and SCOPE_IDENTITY() give the value inserted, an explicit one too.
-    StatementHandle inserted = PrepareInternal("SELECT " + QuoteName(table.identity->column) + " FROM " +
-                                               table.Qualified() + " WHERE rowid = last_insert_rowid()");
-    if (sqlite3_step(inserted.get()) == SQLITE_ROW) lastIdentity_ = sqlite3_column_int64(inserted.get(), 0);
-  }
+  if (sqlite3_changes64(db_.get()) > 0) NoteExplicitIdentities(table, state);
   // Rare (explicit values), so written at once: whoever reads the identity table in this transaction
   // (the benchmark's replay does) sees the jump.
   if (inTransaction_) FlushIdentities();

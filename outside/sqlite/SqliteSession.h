@@ -206,6 +206,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::string RegistryKey(const IdentityState& state) const;
   std::int64_t NewEpoch() { return static_cast<std::int64_t>(random_() >> 1); }
   IdentityState& PrepareIdentity(const TableInfo& table, const Statement& s);
+  void NoteExplicitIdentities(const TableInfo& table, IdentityState& state);
   void FlushIdentities();
   std::optional<std::int64_t> MaximumIdentity(const TableInfo& table);
   std::optional<ServerError> IdentityInsertRefusal(const TableInfo& table, bool hasColumnList,
