@@ -52,8 +52,8 @@ class DatabaseSession {
   ///
   /// This default sends InsertText statements of at most 50 rows through Execute, in batches of about
   /// 200 KB: a failure ends its batch, and what earlier batches stored stays until the caller's
-  /// transaction rolls back. The embedded provider binds the values into one prepared statement without
-  /// any SQL text, and keeps nothing of the call when a row fails.
+  /// transaction rolls back. The embedded provider binds the values into prepared INSERTs of up to 50 rows
+  /// of parameters, with no text to translate or parse, and keeps nothing of the call when a row fails.
   virtual void InsertRows(std::string_view table, const std::vector<std::string>& columns,
                           const std::vector<Variant>& values);
 };
