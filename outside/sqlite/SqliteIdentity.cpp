@@ -180,14 +180,8 @@ void SqliteSession::InsertRows(std::string_view tableName, const std::vector<std
   const auto failingText = [&] {
     return InsertText(tableName, columns, values, failing.first, failing.count);
   };
-  if (inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0) {
-    throw ToComError(ServerError{3998, "40000",
-                                 "The transaction was rolled back by the database after an earlier error, so "
-                                 "these rows were not inserted and nothing of the transaction will be "
-                                 "committed. The error: " +
-                                     endedAfter_.value_or("none reported")},
-                     0, failingText());
-  }
+  if (inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0)
+    RefuseAfterTransactionEnded("these rows were not inserted", failingText());
   if (!inTransaction_) InvalidateCatalog();
   try {
     if (inTransaction_) {

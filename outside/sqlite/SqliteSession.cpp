@@ -186,6 +186,17 @@ std::shared_ptr<const Plan> SqliteSession::PlanFor(std::string_view batch) {
   return plan;
 }
 
+// SQLite has rolled the transaction back after an error (a conversion error dooms it, as on the server): the
+// work that follows is refused rather than run outside it.
+void SqliteSession::RefuseAfterTransactionEnded(const std::string& what, std::string_view text) {
+  if (!inTransaction_ || sqlite3_get_autocommit(db_.get()) == 0) return;
+  throw ToComError(ServerError{3998, "40000",
+                               "The transaction was rolled back by the database after an earlier error, so " +
+                                   what + " and nothing of the transaction will be committed. The error: " +
+                                   endedAfter_.value_or("none reported")},
+                   0, text);
+}
+
 void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
   std::shared_ptr<const Plan> plan;
   if (!inTransaction_) InvalidateCatalog();
@@ -194,14 +205,7 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
   } catch (const sqlite::TsqlError& error) {
     throw ToComError(ServerError{error.nativeError, error.sqlState, error.message}, error.line, batch);
   }
-  if (inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0) {
-    throw ToComError(ServerError{3998, "40000",
-                                 "The transaction was rolled back by the database after an earlier error, so "
-                                 "this batch was not run and nothing of the transaction will be committed. "
-                                 "The error: " +
-                                     endedAfter_.value_or("none reported")},
-                     0, batch);
-  }
+  RefuseAfterTransactionEnded("this batch was not run", batch);
   variables_.clear();
   // The kept statements are keyed by text the plan holds; none may outlive the batch, however it ends.
   struct ForgetChecked {

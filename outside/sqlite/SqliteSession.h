@@ -164,6 +164,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   // ---- batches and statements (SqliteSession.cpp) ----
   void RefreshStatisticsAfterBulkChange() noexcept;
   std::shared_ptr<const Plan> PlanFor(std::string_view batch);
+  void RefuseAfterTransactionEnded(const std::string& what, std::string_view text);
   // The schema cookies of the main and temporary databases: a kept plan was typed against the tables as
   // they were, and holds only while neither has changed.
   std::pair<std::int64_t, std::int64_t> SchemaVersions();

@@ -121,20 +121,26 @@ void Translator::CheckVariable(const Token& t) const {
   }
 }
 
-std::vector<Translator::Range> Translator::SplitAtCommas(std::size_t open, std::size_t close,
-                                                         bool keepEmpty) const {
-  std::vector<Range> ranges;
+std::vector<std::pair<std::size_t, std::size_t>> SplitAtCommas(const std::vector<Token>& tokens,
+                                                               std::size_t open, std::size_t close,
+                                                               bool keepEmpty) {
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
   std::size_t start = open + 1;
   int depth = 0;
   for (std::size_t j = open + 1; j <= close; ++j) {
-    if (t_[j].IsPunct('(')) ++depth;
-    if (t_[j].IsPunct(')')) --depth;
-    if ((depth == 0 && t_[j].IsPunct(',')) || j == close) {
+    if (tokens[j].IsPunct('(')) ++depth;
+    if (tokens[j].IsPunct(')')) --depth;
+    if ((depth == 0 && tokens[j].IsPunct(',')) || j == close) {
       if (keepEmpty || j > start) ranges.emplace_back(start, j);
       start = j + 1;
     }
   }
   return ranges;
+}
+
+std::vector<Translator::Range> Translator::SplitAtCommas(std::size_t open, std::size_t close,
+                                                         bool keepEmpty) const {
+  return translation::SplitAtCommas(t_, open, close, keepEmpty);
 }
 
 }  // namespace closewright::sqlite::translation

@@ -46,6 +46,10 @@ bool EndsOperand(const Token& t);
 /// One past the last token of the operand that starts at `i`; the first token of the one that ends at `i`.
 std::size_t OperandEndAt(const std::vector<Token>& v, std::size_t i);
 std::size_t OperandStartAt(const std::vector<Token>& v, std::size_t i);
+/// The ranges between the commas of depth 0 inside the parentheses at `open` and `close`.
+std::vector<std::pair<std::size_t, std::size_t>> SplitAtCommas(const std::vector<Token>& tokens,
+                                                               std::size_t open, std::size_t close,
+                                                               bool keepEmpty);
 
 // ---- SQL Server's types for arithmetic (TsqlTyping.cpp) ----
 /// Where the typing of a statement's expressions learns the declared types of its names.

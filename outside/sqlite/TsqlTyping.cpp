@@ -289,18 +289,7 @@ class Typer {
   }
 
   std::vector<std::pair<std::size_t, std::size_t>> Arguments(std::size_t open, std::size_t close) const {
-    std::vector<std::pair<std::size_t, std::size_t>> arguments;
-    std::size_t start = open + 1;
-    int level = 0;
-    for (std::size_t i = open + 1; i <= close; ++i) {
-      if (v_[i].IsPunct('(')) ++level;
-      if (v_[i].IsPunct(')')) --level;
-      if ((level == 0 && v_[i].IsPunct(',')) || i == close) {
-        if (i > start) arguments.emplace_back(start, i);
-        start = i + 1;
-      }
-    }
-    return arguments;
+    return SplitAtCommas(v_, open, close, false);
   }
 
   // The result types of the functions that pass a type through or always give one (learn.microsoft.com,
