@@ -90,17 +90,7 @@ Statement Translator::ParseDbcc(std::size_t& pos, std::size_t limit) {
   std::size_t i = begin + 2;
   if (!At(i).IsPunct('(')) throw SyntaxError("CHECKIDENT", s.line);
   const std::size_t close = MatchParen(i, end);
-  std::vector<std::pair<std::size_t, std::size_t>> args;
-  std::size_t argBegin = i + 1;
-  int depth = 0;
-  for (std::size_t j = i + 1; j <= close; ++j) {
-    if (t_[j].IsPunct('(')) ++depth;
-    if (t_[j].IsPunct(')')) --depth;
-    if ((depth == 0 && t_[j].IsPunct(',')) || j == close) {
-      args.emplace_back(argBegin, j);
-      argBegin = j + 1;
-    }
-  }
+  const std::vector<Range> args = SplitAtCommas(i, close, true);
   if (args.empty() || args[0].first == args[0].second) throw SyntaxError("(", s.line);
   // The table: a string ('dbo.t') or a name.
   if (t_[args[0].first].kind == TokenKind::String) {
