@@ -182,8 +182,8 @@ const Fields& Recordset::GetFields() const {
   const std::vector<Variant>& row = table_.rows[position_];
   current_.fields_.clear();
   for (std::size_t column = 0; column < table_.columns.size(); ++column) {
-    current_.fields_.emplace_back(table_.columns[column],
-                                  column < row.size() ? row[column] : Variant::Null());
+    current_.fields_.emplace_back(table_.columns[column], column < row.size() ? row[column] : Variant::Null(),
+                                  table_.TypeOf(column));
   }
   return current_;
 }

@@ -91,15 +91,23 @@ class Connection {
   Properties properties_;
 };
 
+/// A field of the current row: its column's name (empty for an unaliased expression) and type, and the value.
 class Field {
  public:
-  Field(std::string name, Variant value) : name_(std::move(name)), value_(std::move(value)) {}
+  Field(std::string name, Variant value, ColumnType type = {})
+      : name_(std::move(name)), value_(std::move(value)), type_(type) {}
   const std::string& Name() const { return name_; }
   const Variant& Value() const { return value_; }
+  /// The column's digits and the digits after the point for an exact number (a MONEY is 19 and 4); 0 when
+  /// the provider did not tell them.
+  std::uint8_t Precision() const { return static_cast<std::uint8_t>(type_.precision); }
+  std::uint8_t NumericScale() const { return static_cast<std::uint8_t>(type_.scale); }
+  const ColumnType& Type() const { return type_; }
 
  private:
   std::string name_;
   Variant value_;
+  ColumnType type_;
 };
 
 /// The fields of the current row.

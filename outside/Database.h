@@ -11,10 +11,40 @@
 
 namespace closewright {
 
-/// A result fetched whole: column names in order and every row.
+/// What a result column holds, as SQL Server would describe it to its client.
+enum class ColumnKind {
+  Unknown,  // the provider cannot tell: the values are all there is
+  Integer,  // tinyint, smallint, int, bigint
+  Bit,
+  ExactNumeric,  // decimal and numeric
+  Money,         // money and smallmoney, scale 4
+  Float,         // float and real
+  Text,
+  Date,  // date, datetime, smalldatetime, datetime2
+};
+
+/// The type of a result column. Precision and scale are SQL Server's for the exact numbers (an int is
+/// (10,0), a MONEY (19,4)); for a date, the scale is its fractional second digits. Length is a text's
+/// maximum characters, -1 for MAX or when not told.
+struct ColumnType {
+  ColumnKind kind = ColumnKind::Unknown;
+  std::int32_t precision = 0;
+  std::int32_t scale = 0;
+  std::int32_t length = -1;
+};
+
+/// A result fetched whole: column names in order and every row. A column computed by an expression and
+/// given no alias has the empty name, as SQL Server sends it. `columnTypes` runs beside `columns`, one
+/// type per column; a provider that describes no columns leaves it empty, which reads as all Unknown.
 struct ResultTable {
   std::vector<std::string> columns;
   std::vector<std::vector<Variant>> rows;
+  std::vector<ColumnType> columnTypes;
+
+  /// The type of column `index`; Unknown when the provider did not describe it.
+  ColumnType TypeOf(std::size_t index) const {
+    return index < columnTypes.size() ? columnTypes[index] : ColumnType{};
+  }
 };
 
 /// One physical database session of a provider. The transaction layer owns sessions; the ADO-style

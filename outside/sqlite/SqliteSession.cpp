@@ -1,5 +1,6 @@
 #include "outside/sqlite/SqliteSession.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "outside/sqlite/FunctionCatalogue.h"
@@ -11,6 +12,65 @@ namespace {
 // How long a statement waits for a lock that another connection holds only briefly (WAL recovery, a
 // checkpoint). Never applied to taking the write lock: a second close is refused at once.
 constexpr int kTransientLockWaitMilliseconds = 10000;
+
+// A result column's type as the client is told it: a DATETIME keeps three digits of a second, a
+// SMALLDATETIME and a DATE none.
+ColumnType ClientColumnType(const TypeInfo& type) {
+  ColumnType column;
+  if (type.numeric) {
+    column.precision = type.numeric->precision;
+    column.scale = type.numeric->scale;
+  }
+  switch (type.kind) {
+    case ValueKind::Integer:
+      column.kind = ColumnKind::Integer;
+      break;
+    case ValueKind::Bit:
+      column.kind = ColumnKind::Bit;
+      break;
+    case ValueKind::Decimal:
+      column.kind = type.numeric && (type.numeric->kind == NumericKind::Money ||
+                                     type.numeric->kind == NumericKind::SmallMoney)
+                        ? ColumnKind::Money
+                        : ColumnKind::ExactNumeric;
+      break;
+    case ValueKind::Float:
+      column.kind = ColumnKind::Float;
+      break;
+    case ValueKind::Text:
+      column.kind = ColumnKind::Text;
+      column.length = type.length;
+      break;
+    case ValueKind::DateTime:
+      column.kind = type.date ? ColumnKind::Date : ColumnKind::Unknown;
+      if (type.date && type.date->kind == DateKind::DateTime) column.scale = 3;
+      if (type.date && type.date->kind == DateKind::DateTime2) column.scale = type.date->digits;
+      break;
+    case ValueKind::Other:
+      break;
+  }
+  return column;
+}
+
+// The select item behind each of `columns` result columns; null where none can be told. A single `*`
+// stands for the columns the other items leave; with two, which columns are whose is not known here.
+std::vector<const ResultColumn*> ItemsOfColumns(const std::vector<ResultColumn>& items, std::size_t columns) {
+  const auto stars = static_cast<std::size_t>(
+      std::count_if(items.begin(), items.end(), [](const ResultColumn& item) { return item.star; }));
+  std::vector<const ResultColumn*> out;
+  if (stars > 1 || items.size() - stars > columns || (stars == 0 && items.size() != columns)) {
+    out.assign(columns, nullptr);
+    return out;
+  }
+  for (const ResultColumn& item : items) {
+    if (!item.star) {
+      out.push_back(&item);
+      continue;
+    }
+    out.insert(out.end(), columns - (items.size() - 1), nullptr);
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -435,12 +495,22 @@ void SqliteSession::RunSql(const std::string& sql, const Statement& s, BatchCont
   }
   ResultTable& result = *context.result;
   const int columns = sqlite3_column_count(statement.get());
+  const std::vector<const ResultColumn*> items =
+      ItemsOfColumns(s.resultColumns, static_cast<std::size_t>(columns));
   std::vector<TypeInfo> types;
   for (int c = 0; c < columns; ++c) {
+    const ResultColumn* item = items[static_cast<std::size_t>(c)];
     const char* name = sqlite3_column_name(statement.get(), c);
-    result.columns.emplace_back(name == nullptr ? "" : name);
+    result.columns.emplace_back(name == nullptr || (item != nullptr && item->unnamed) ? "" : name);
     const char* declared = sqlite3_column_decltype(statement.get(), c);
     types.push_back(declared == nullptr ? TypeInfo{} : TypeFromDeclaration(declared));
+    // A column of a table is described by its declaration; an expression by the translation's typing.
+    if (declared != nullptr) {
+      result.columnTypes.push_back(ClientColumnType(types.back()));
+    } else {
+      result.columnTypes.push_back(item != nullptr && item->type ? ClientColumnType(*item->type)
+                                                                 : ColumnType{});
+    }
   }
   StepAll(statement.get(), s, [&](sqlite3_stmt* row) {
     std::vector<Variant> values;

@@ -353,8 +353,9 @@ Token OperatorToken(const Token& t) {
 // The translated text as it grows: written straight out, or held as tokens when they must be rearranged.
 class TokenSink {
  public:
-  TokenSink(bool rearrange, std::size_t tokens, const TypeSources& types)
-      : rearrange_(rearrange), types_(types) {
+  TokenSink(bool rearrange, std::size_t tokens, const TypeSources& types,
+            std::vector<ResultColumn>* selectList)
+      : rearrange_(rearrange || selectList != nullptr), types_(types), selectList_(selectList) {
     if (rearrange_) tokens_.reserve(tokens + 8);
   }
 
@@ -383,12 +384,14 @@ class TokenSink {
     RewriteCasts(tokens_);
     RewriteDivision(tokens_);
     TypeArithmetic(tokens_, types_);
+    if (selectList_ != nullptr) *selectList_ = DescribeSelectList(tokens_, types_);
     return Join(tokens_, 0, tokens_.size());
   }
 
  private:
   bool rearrange_;
   const TypeSources& types_;
+  std::vector<ResultColumn>* selectList_;
   bool carrySpace_ = false;
   std::vector<Token> tokens_;
   std::string out_;
@@ -491,9 +494,10 @@ class SelectListAliases {
   std::vector<List> lists_;
 };
 
-std::string Translator::Translate(std::size_t begin, std::size_t end, const std::string& target) const {
+std::string Translator::Translate(std::size_t begin, std::size_t end, const std::string& target,
+                                  std::vector<ResultColumn>* selectList) const {
   const TypeSources types{&declared_, catalog_ ? &catalog_ : nullptr, &createdInBatch_, target};
-  TokenSink sink(NeedsRearranging(t_, begin, end), end - begin, types);
+  TokenSink sink(NeedsRearranging(t_, begin, end), end - begin, types, selectList);
   SelectListAliases aliases;
   // Only a range with a `+` can join texts; the long VALUES lists of a bulk load have none to look for.
   const bool mayJoinTexts = std::any_of(t_.begin() + static_cast<std::ptrdiff_t>(begin),

@@ -95,6 +95,13 @@ struct CreateTableDefinition {
   std::vector<std::string> sql;
 };
 
+/// An item of the select list of a SELECT whose rows go to the client, as SQL Server describes its column.
+struct ResultColumn {
+  bool unnamed = false;          // an expression with no alias: the server sends the empty name
+  bool star = false;             // `*` or `t.*`: the columns of its tables, named and typed by them
+  std::optional<TypeInfo> type;  // nullopt when its type cannot be told
+};
+
 struct Statement {
   StatementKind kind = StatementKind::Sql;
   std::int32_t line = 0;
@@ -111,6 +118,8 @@ struct Statement {
   CheckIdentMode checkIdentMode = CheckIdentMode::Correct;
   std::string argument;  // CheckIdent: a SELECT yielding the new seed, empty when none
   std::shared_ptr<const CreateTableDefinition> create;
+  /// returnsRows: the items of the select list, in order.
+  std::vector<ResultColumn> resultColumns;
 };
 
 struct Plan {

@@ -58,10 +58,10 @@ Statement Translator::ParseSelect(std::size_t& pos, std::size_t limit) {
         throw Unsupported("TOP with " + ToUpperAscii(t_[i].text), t_[i].line);
       }
     }
-    sql = Translate(begin, topAt) + " " + Translate(after, end) + " LIMIT " + count;
+    sql = Translate(begin, topAt) + " " + Translate(after, end, {}, &s.resultColumns) + " LIMIT " + count;
   } else {
     RefuseSelectExtensions(begin + 1, end, false);
-    sql = Translate(begin, end);
+    sql = Translate(begin, end, {}, &s.resultColumns);
   }
   s.kind = StatementKind::Sql;
   s.returnsRows = true;

@@ -66,6 +66,11 @@ struct TypeSources {
 /// to SQLite.
 void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources);
 
+/// The items of the select list of translated tokens (a leading SELECT, DISTINCT or ALL skipped): which are
+/// a `*`, which unnamed expressions, and the types the typing can tell; no types when a UNION, EXCEPT or
+/// INTERSECT combines the lists.
+std::vector<ResultColumn> DescribeSelectList(std::vector<Token>& tokens, const TypeSources& sources);
+
 class TokenSink;
 
 class Translator {
@@ -127,7 +132,9 @@ class Translator {
 
   // ---- expressions (TsqlExpression.cpp) ----
   /// `target`: the table an UPDATE or DELETE names before the range, for the types of its columns.
-  std::string Translate(std::size_t begin, std::size_t end, const std::string& target = {}) const;
+  /// `selectList`: where the columns of a select list the range holds are described, when wanted.
+  std::string Translate(std::size_t begin, std::size_t end, const std::string& target = {},
+                        std::vector<ResultColumn>* selectList = nullptr) const;
   bool ComparesWithoutColumn(std::size_t i, std::size_t end) const;
   // ---- `+` between texts (TsqlTextJoin.cpp) ----
   std::size_t OperandEnd(std::size_t i, std::size_t end) const;

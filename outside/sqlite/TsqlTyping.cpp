@@ -120,6 +120,36 @@ class Typer {
     TypeFunctions();
   }
 
+  std::vector<ResultColumn> DescribeSelectList() const {
+    std::size_t i = 0;
+    if (i < v_.size() && v_[i].IsWord("SELECT")) ++i;
+    if (i < v_.size() && (v_[i].IsWord("DISTINCT") || v_[i].IsWord("ALL"))) ++i;
+    const auto [items, combined] = SelectItems(i);
+    std::vector<ResultColumn> columns;
+    for (const auto& [begin, end] : items) {
+      if (begin >= end) return {};
+      ResultColumn column;
+      if (IsStar(begin, end)) {
+        column.star = true;
+        columns.push_back(std::move(column));
+        continue;
+      }
+      std::size_t expressionEnd = end;
+      if (end - begin >= 2 && IsAlias(v_[end - 1])) {
+        if (v_[end - 2].IsWord("AS")) {
+          expressionEnd = end - 2;
+        } else if (EndsOperand(v_[end - 2]) && !v_[end - 2].IsPunct('.')) {
+          expressionEnd = end - 1;  // `expr alias`
+        }
+      }
+      // A column named alone keeps its name; anything else unaliased is nameless on the server.
+      column.unnamed = expressionEnd == end && !IsColumnReference(begin, end);
+      if (!combined) column.type = TypeOf(begin, expressionEnd);
+      columns.push_back(std::move(column));
+    }
+    return columns;
+  }
+
  private:
   struct TableInScope {
     std::string name;
@@ -202,6 +232,57 @@ class Typer {
       found = type;
     }
     return found;
+  }
+
+  // ---- the select list ----
+
+  // The ranges of the items of the select list from `listStart`, and whether a set operator combines it
+  // with another list (the first list names the columns; their types are the lists' combined types).
+  std::pair<std::vector<std::pair<std::size_t, std::size_t>>, bool> SelectItems(std::size_t listStart) const {
+    static constexpr std::string_view kListEnds[] = {"FROM",  "WHERE",  "GROUP",     "ORDER", "HAVING",
+                                                     "UNION", "EXCEPT", "INTERSECT", "LIMIT", "OPTION"};
+    std::vector<std::pair<std::size_t, std::size_t>> items;
+    std::size_t start = listStart;
+    std::size_t j = listStart;
+    int depth = 0;
+    for (; j < v_.size(); ++j) {
+      if (v_[j].IsPunct('(')) ++depth;
+      if (v_[j].IsPunct(')')) --depth;
+      if (depth != 0) continue;
+      if (v_[j].kind == TokenKind::Word && InList(v_[j].text, kListEnds)) break;
+      if (v_[j].IsPunct(',')) {
+        items.emplace_back(start, j);
+        start = j + 1;
+      }
+    }
+    items.emplace_back(start, j);
+    bool combined = false;
+    for (; j < v_.size(); ++j) {
+      if (v_[j].IsPunct('(')) ++depth;
+      if (v_[j].IsPunct(')')) --depth;
+      if (depth == 0 && (v_[j].IsWord("UNION") || v_[j].IsWord("EXCEPT") || v_[j].IsWord("INTERSECT")))
+        combined = true;
+    }
+    return {std::move(items), combined};
+  }
+
+  bool IsStar(std::size_t begin, std::size_t end) const {
+    return v_[end - 1].text == "*" && (end - begin == 1 || v_[end - 2].IsPunct('.'));
+  }
+
+  // A word that is a name and not a call, a keyword or a translated function (`cw_getdate()`, `COLLATE CI`).
+  static bool IsPlainName(const Token& t) {
+    if (t.kind == TokenKind::QuotedName) return true;
+    return t.kind == TokenKind::Word && IsNameLike(t) && !t.text.empty() && !IsDigit(t.text.front()) &&
+           t.text.find_first_of("( ") == std::string::npos;
+  }
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+  static bool IsAlias(const Token& t) { return IsPlainName(t) || t.kind == TokenKind::String; }
+
+  bool IsColumnReference(std::size_t begin, std::size_t end) const {
+    if (end - begin == 1) return IsPlainName(v_[begin]);
+    return end - begin == 3 && IsPlainName(v_[begin]) && v_[begin + 1].IsPunct('.') &&
+           IsPlainName(v_[begin + 2]);
   }
 
   // ---- the type of a range of tokens ----
@@ -334,6 +415,17 @@ class Typer {
                                                  "ltrim",        "rtrim",    "replace",   "substr",
                                                  "cw_replicate", "cw_space", "cw_to_text"};
     if (InList(function, kText)) return TextType(-1);
+    if (function == "cw_to_float") {
+      TypeInfo info;
+      info.kind = ValueKind::Float;
+      return info;
+    }
+    // CAST to DATETIME is cw_datetime(x); to another date type cw_datetime(x, 'DATE', 1).
+    if (function == "cw_datetime" && (arguments.size() == 1 || arguments.size() == 3)) {
+      const TypeInfo date = TypeFromDeclaration(arguments.size() == 1 ? std::string_view("DATETIME")
+                                                                      : v_[arguments[1].first].text);
+      return date.date ? Type(date) : std::nullopt;
+    }
     return std::nullopt;
   }
 
@@ -465,6 +557,10 @@ class Typer {
 
 void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources) {
   Typer(tokens, sources).Run();
+}
+
+std::vector<ResultColumn> DescribeSelectList(std::vector<Token>& tokens, const TypeSources& sources) {
+  return Typer(tokens, sources).DescribeSelectList();
 }
 
 }  // namespace closewright::sqlite::translation

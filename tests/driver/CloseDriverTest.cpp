@@ -256,6 +256,17 @@ TEST_F(CloseDriverTest, PreviewChangesNothingAndReportsWhatACloseReports) {
   EXPECT_NE(preview.output.find("\"preview\":true"), std::string::npos);
 }
 
+// The query command prints an exact number at its column's scale, as SQL Server's client does (a MONEY at
+// four places), from the digits of the value, not from the double's binary expansion. A derived column
+// without an alias has an empty header.
+TEST_F(CloseDriverTest, QueryPrintsExactNumbersAtTheirColumnsScale) {
+  const RunResult run = RunToolLine("query --db " + database.File() +
+                                    " \"SELECT CAST(2.5 AS MONEY) AS m, CAST(123.456 AS DECIMAL(5,2)), "
+                                    "CAST(1 AS DECIMAL(28,10)), CAST(-0.5 AS DECIMAL(3,0)), 1.005, 7\"");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output, "m\t\t\t\t\t\n2.5000\t123.46\t1.0000000000\t-1\t1.005\t7\n");
+}
+
 // Opening a missing embedded ledger would create an empty one; a mistyped name is refused in one line,
 // creating nothing, by every command that needs a ledger. Only a caller's own SQL may make one.
 TEST_F(CloseDriverTest, AMistypedLedgerIsRefusedInOneLineAndNothingIsCreated) {

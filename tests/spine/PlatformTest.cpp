@@ -9,6 +9,7 @@
 #include "outside/ComError.h"
 #include "outside/Database.h"
 #include "outside/Dictionary.h"
+#include "outside/ScaledNumber.h"
 #include "outside/SharedProperty.h"
 #include "outside/Text.h"
 #include "outside/Variant.h"
@@ -53,6 +54,19 @@ TEST(Variant, FormatsDoublesInTheShortestFormUpTo15Digits) {
   EXPECT_EQ(FormatDouble(2011 + 0.0001 * 12), "2011.0012");
   EXPECT_EQ(FormatDouble(0.1 + 0.2), "0.3");
   EXPECT_EQ(FormatDouble(0.0), "0");
+}
+
+// A client shows an exact number at its column's scale, from the digits that went in: a double's binary
+// neighbour of 9.995 must still round up, and a carry may lengthen the whole part or cross zero.
+TEST(ScaledNumber, ShowsExactNumbersAtTheirScaleRoundingHalfAwayFromZero) {
+  EXPECT_EQ(FormatAtScale(Variant(2.5), 4), "2.5000");
+  EXPECT_EQ(FormatAtScale(Variant(9.995), 2), "10.00");
+  EXPECT_EQ(FormatAtScale(Variant(-0.125), 2), "-0.13");
+  EXPECT_EQ(FormatAtScale(Variant(-0.004), 2), "0.00");
+  EXPECT_EQ(FormatAtScale(Variant(123456789012.1234), 10), "123456789012.1234000000");
+  EXPECT_EQ(FormatAtScale(Variant(std::int32_t{-7}), 2), "-7.00");
+  EXPECT_EQ(FormatAtScale(Variant(2.5), 0), "3");
+  EXPECT_EQ(FormatAtScale(Variant(std::string("x")), 2), "x");
 }
 
 TEST(Variant, DatesCountDaysFrom1899_12_30) {

@@ -370,6 +370,57 @@ TEST_F(SqlServerAnswersInTheEngine, NamesTypesAndRefusalsAsTheServerReadsThem) {
   EXPECT_EQ(Value("SELECT COUNT(*) FROM F"), "1");
 }
 
+// A client learns each result column's type and name from the server: a column of a table its declared
+// type, an expression the type the server gives it [PSL]; a MONEY has scale 4 ("money and smallmoney
+// (Transact-SQL)": accurate to a ten-thousandth). A derived column has no name unless an alias gives it one
+// ("Assigning Result Set Column Names"). What the provider cannot type it calls unknown.
+TEST_F(SqlServerAnswersInTheEngine, ResultsCarryTheServersTypesAndNames) {
+  session_->Execute("INSERT INTO N (FPrice, FAmount, FCash) VALUES (123.456, 1, 2.5)");
+  auto described = [](const ResultTable& result, std::size_t column) {
+    const ColumnType type = result.TypeOf(column);
+    static constexpr const char* kKinds[] = {"unknown", "int",   "bit",  "numeric",
+                                             "money",   "float", "text", "date"};
+    return std::string(kKinds[static_cast<int>(type.kind)]) + "(" + std::to_string(type.precision) + "," +
+           std::to_string(type.scale) + ")";
+  };
+  const ResultTable columns = session_->Query("SELECT FPrice, n.FAmount, FCash, FCount FROM N n");
+  EXPECT_EQ(columns.columns, (std::vector<std::string>{"FPrice", "FAmount", "FCash", "FCount"}));
+  EXPECT_EQ(described(columns, 0), "numeric(5,2)");
+  EXPECT_EQ(described(columns, 1), "numeric(28,10)");
+  EXPECT_EQ(described(columns, 2), "money(19,4)");
+  EXPECT_EQ(described(columns, 3), "int(10,0)");
+
+  const ResultTable expressions = session_->Query(
+      "DECLARE @m MONEY = 2 SELECT 2.5, CAST(1 AS MONEY), 5/@m, FPrice * 2, SUM(FAmount), LEN('ab'), "
+      "CASE WHEN FCount IS NULL THEN 1 ELSE 2.5 END, CAST(FPrice AS FLOAT) FROM N GROUP BY FPrice, FCount");
+  EXPECT_EQ(expressions.columns, std::vector<std::string>(8, ""));
+  EXPECT_EQ(described(expressions, 0), "numeric(2,1)");
+  EXPECT_EQ(described(expressions, 1), "money(19,4)");
+  EXPECT_EQ(described(expressions, 2), "money(19,4)");
+  EXPECT_EQ(described(expressions, 3), "numeric(16,2)");
+  EXPECT_EQ(described(expressions, 4), "numeric(38,10)");
+  EXPECT_EQ(described(expressions, 5), "int(10,0)");
+  EXPECT_EQ(described(expressions, 6), "unknown(0,0)");
+  EXPECT_EQ(described(expressions, 7), "float(0,0)");
+  EXPECT_EQ(expressions.rows.at(0).at(2).ToString(), "2.5");
+
+  // Every way of naming an item keeps its name; a UNION's types combine the lists', so none is told.
+  const ResultTable named =
+      session_->Query("SELECT a = FPrice + 1, 'b' = 2, FCash * 2 AS c, 3 d, FPrice e FROM N");
+  EXPECT_EQ(named.columns, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(described(named, 2), "money(19,4)");
+  const ResultTable combined = session_->Query("SELECT 1 UNION SELECT 2.5");
+  EXPECT_EQ(combined.columns, std::vector<std::string>{""});
+  EXPECT_EQ(described(combined, 0), "unknown(0,0)");
+  // A `*` keeps the table's names and types; the items beside it are described as any.
+  const ResultTable star = session_->Query("SELECT FCash + 1, N.* FROM N");
+  ASSERT_EQ(star.columns.size(), 8u);
+  EXPECT_EQ(star.columns[0], "");
+  EXPECT_EQ(described(star, 0), "money(19,4)");
+  EXPECT_EQ(star.columns[2], "FPrice");
+  EXPECT_EQ(described(star, 2), "numeric(5,2)");
+}
+
 TEST_F(SqlServerAnswersInTheEngine, IdentityGivesTheValueInsertedWithinItsColumnsType) {
   session_->Execute(
       "CREATE TABLE G (K INT PRIMARY KEY, FID TINYINT IDENTITY(254,1) NOT NULL)\r\n"

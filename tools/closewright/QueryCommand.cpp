@@ -1,10 +1,25 @@
 #include <iostream>
 
 #include "outside/Ado.h"
+#include "outside/ScaledNumber.h"
 #include "parse/CParse.h"
 #include "tools/closewright/Commands.h"
 
 namespace closewright::tool {
+
+namespace {
+
+// A decimal or money value at its column's scale, as SQL Server's own client prints it.
+std::string Shown(const Field& field) {
+  const Variant& value = field.Value();
+  if (value.IsNull()) return "NULL";
+  const ColumnKind kind = field.Type().kind;
+  if (kind == ColumnKind::ExactNumeric || kind == ColumnKind::Money)
+    return FormatAtScale(value, field.NumericScale());
+  return value.ToString();
+}
+
+}  // namespace
 
 void AddQueryCommand(CLI::App& app, GlobalOptions& /*options*/) {
   struct QueryOptions : LedgerTarget {
@@ -31,10 +46,7 @@ void AddQueryCommand(CLI::App& app, GlobalOptions& /*options*/) {
         std::cout << '\n';
         header = true;
       }
-      for (std::int32_t i = 0; i < fields.Count(); ++i) {
-        const Variant& value = fields.Item(i).Value();
-        std::cout << (i ? "\t" : "") << (value.IsNull() ? "NULL" : value.ToString());
-      }
+      for (std::int32_t i = 0; i < fields.Count(); ++i) std::cout << (i ? "\t" : "") << Shown(fields.Item(i));
       std::cout << '\n';
       recordset.MoveNext();
     }
