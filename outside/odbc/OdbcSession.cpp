@@ -78,6 +78,13 @@ class ConnectedLink {
   bool connected_ = false;
 };
 
+// What SQLDescribeCol tells of a result column besides its name.
+struct ColumnDescription {
+  SQLSMALLINT type = 0;
+  SQLULEN size = 0;
+  SQLSMALLINT digits = 0;
+};
+
 struct DiagnosticRecord {
   std::string sqlState;
   std::int32_t nativeError = 0;
@@ -102,18 +109,64 @@ SQLRETURN GetInfo(SQLHDBC connection, SQLUSMALLINT infoType, SQLCHAR* buffer, SQ
   return SQLGetInfo(connection, infoType, buffer, bytes, length);
 }
 SQLRETURN DescribeCol(SQLHSTMT statement, SQLUSMALLINT column, SQLWCHAR* name, SQLSMALLINT capacity,
-                      SQLSMALLINT* length, SQLSMALLINT* type) {
-  SQLULEN size = 0;
-  SQLSMALLINT digits = 0;
+                      SQLSMALLINT* length, ColumnDescription* described) {
   SQLSMALLINT nullable = 0;
-  return SQLDescribeColW(statement, column, name, capacity, length, type, &size, &digits, &nullable);
+  return SQLDescribeColW(statement, column, name, capacity, length, &described->type, &described->size,
+                         &described->digits, &nullable);
 }
 SQLRETURN DescribeCol(SQLHSTMT statement, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT capacity,
-                      SQLSMALLINT* length, SQLSMALLINT* type) {
-  SQLULEN size = 0;
-  SQLSMALLINT digits = 0;
+                      SQLSMALLINT* length, ColumnDescription* described) {
   SQLSMALLINT nullable = 0;
-  return SQLDescribeCol(statement, column, name, capacity, length, type, &size, &digits, &nullable);
+  return SQLDescribeCol(statement, column, name, capacity, length, &described->type, &described->size,
+                        &described->digits, &nullable);
+}
+
+// A column as SQLDescribeCol tells it, in our terms: a decimal's column size is its precision and its
+// decimal digits its scale, a timestamp's decimal digits those of its second ("SQLDescribeCol Function",
+// "Column Size", "Decimal Digits"). The server's MONEY arrives as a DECIMAL(19,4).
+ColumnType ClientColumnType(const ColumnDescription& described) {
+  ColumnType column;
+  switch (described.type) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      column.kind = ColumnKind::ExactNumeric;
+      column.precision = static_cast<std::int32_t>(described.size);
+      column.scale = described.digits;
+      break;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      column.kind = ColumnKind::Integer;
+      column.precision = static_cast<std::int32_t>(described.size);
+      break;
+    case SQL_BIT:
+      column.kind = ColumnKind::Bit;
+      break;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      column.kind = ColumnKind::Float;
+      break;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      column.kind = ColumnKind::Text;
+      // A MAX column has no size (0): "the maximum column size is not known".
+      column.length = described.size == 0 ? -1 : static_cast<std::int32_t>(described.size);
+      break;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+      column.kind = ColumnKind::Date;
+      column.scale = described.digits;
+      break;
+    default:
+      break;
+  }
+  return column;
 }
 constexpr SQLSMALLINT CharacterType(const SQLWCHAR*) {
   return SQL_C_WCHAR;
@@ -353,7 +406,8 @@ class OdbcSession final : public DatabaseSession {
   template <typename Char>
   Variant FetchText(SQLHSTMT statement, SQLUSMALLINT column, std::string_view text);
   template <typename Char>
-  std::string ColumnName(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT* type, std::string_view text);
+  std::string ColumnName(SQLHSTMT statement, SQLUSMALLINT column, ColumnDescription* described,
+                         std::string_view text);
   ComError StatementError(SQLHSTMT statement, std::string_view text);
   ComError ConnectionError(std::int32_t number, std::string_view what);
   void NoteConnectionLoss(const std::vector<DiagnosticRecord>& records) noexcept;
@@ -585,10 +639,11 @@ ResultTable OdbcSession::FetchResultSet(SQLHSTMT statement, std::string_view tex
   if (!SQL_SUCCEEDED(SQLNumResultCols(statement, &columnCount))) throw StatementError(statement, text);
   std::vector<SQLSMALLINT> types;
   for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columnCount); ++column) {
-    SQLSMALLINT type = 0;
-    table.columns.push_back(wideText_ ? ColumnName<SQLWCHAR>(statement, column, &type, text)
-                                      : ColumnName<SQLCHAR>(statement, column, &type, text));
-    types.push_back(type);
+    ColumnDescription described;
+    table.columns.push_back(wideText_ ? ColumnName<SQLWCHAR>(statement, column, &described, text)
+                                      : ColumnName<SQLCHAR>(statement, column, &described, text));
+    table.columnTypes.push_back(ClientColumnType(described));
+    types.push_back(described.type);
   }
   for (;;) {
     const SQLRETURN rc = SQLFetch(statement);
@@ -663,15 +718,16 @@ Variant OdbcSession::FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMAL
 }
 
 template <typename Char>
-std::string OdbcSession::ColumnName(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT* type,
+std::string OdbcSession::ColumnName(SQLHSTMT statement, SQLUSMALLINT column, ColumnDescription* described,
                                     std::string_view text) {
   std::vector<Char> name(256);
   SQLSMALLINT length = 0;
   SQLRETURN rc =
-      DescribeCol(statement, column, name.data(), static_cast<SQLSMALLINT>(name.size()), &length, type);
+      DescribeCol(statement, column, name.data(), static_cast<SQLSMALLINT>(name.size()), &length, described);
   if (SQL_SUCCEEDED(rc) && length >= static_cast<SQLSMALLINT>(name.size())) {
     name.resize(static_cast<std::size_t>(length) + 1);
-    rc = DescribeCol(statement, column, name.data(), static_cast<SQLSMALLINT>(name.size()), &length, type);
+    rc = DescribeCol(statement, column, name.data(), static_cast<SQLSMALLINT>(name.size()), &length,
+                     described);
   }
   if (!SQL_SUCCEEDED(rc)) throw StatementError(statement, text);
   return ToUtf8(name.data(), ClampLength(length, name.size() - 1));

@@ -89,6 +89,14 @@ TEST_F(OdbcPostgresTest, QuerySkipsRowCountsAndReturnsTheFirstResultSet) {
   EXPECT_EQ(table.rows[0][1], Variant("x期"));
   EXPECT_EQ(table.rows[0][2], Variant(1.5));
   EXPECT_TRUE(table.rows[0][3].IsNull());
+  EXPECT_EQ(table.TypeOf(0).kind, ColumnKind::Integer);
+  EXPECT_EQ(table.TypeOf(1).kind, ColumnKind::Text);
+  EXPECT_EQ(table.TypeOf(2).kind, ColumnKind::ExactNumeric);
+  // A decimal column's precision and scale are what a client needs to show 2.5 as 2.5000.
+  const ColumnType amount = session->Query("SELECT CAST(2.5 AS numeric(19,4)) AS FAmount").TypeOf(0);
+  EXPECT_EQ(amount.kind, ColumnKind::ExactNumeric);
+  EXPECT_EQ(amount.precision, 19);
+  EXPECT_EQ(amount.scale, 4);
 }
 
 TEST_F(OdbcPostgresTest, ConnectionLostBeforeTheCommitIsReportedAsNotCommitted) {

@@ -94,6 +94,13 @@ TEST_F(OdbcSqliteTest, QueryReturnsEveryRowWithNullsAndColumnTypes) {
   const std::vector<Variant>& second = table.rows[1];
   for (std::size_t column = 1; column <= 5; ++column) EXPECT_TRUE(second[column].IsNull()) << column;
   EXPECT_EQ(second[6], Variant("second"));
+  // The column types as the driver describes them (it calls NUMERIC a double; the PostgreSQL suite checks
+  // a decimal's precision and scale).
+  EXPECT_EQ(table.TypeOf(0).kind, ColumnKind::Integer);
+  EXPECT_EQ(table.TypeOf(2).kind, ColumnKind::Float);
+  EXPECT_EQ(table.TypeOf(4).kind, ColumnKind::Text);
+  EXPECT_EQ(table.TypeOf(4).length, 40);
+  EXPECT_EQ(table.TypeOf(5).kind, ColumnKind::Date);
 }
 
 TEST_F(OdbcSqliteTest, TextRoundTripsAsUtf8IncludingLongValues) {
