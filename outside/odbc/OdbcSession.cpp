@@ -122,8 +122,8 @@ SQLRETURN DescribeCol(SQLHSTMT statement, SQLUSMALLINT column, SQLCHAR* name, SQ
 }
 
 // A column as SQLDescribeCol tells it, in our terms: a decimal's column size is its precision and its
-// decimal digits its scale, a timestamp's decimal digits those of its second ("SQLDescribeCol Function",
-// "Column Size", "Decimal Digits"). The server's MONEY arrives as a DECIMAL(19,4).
+// decimal digits its scale, a timestamp's decimal digits those of its second ("SQLDescribeCol Function";
+// learn.microsoft.com "Column Size, Decimal Digits, Transfer Octet Length, and Display Size").
 ColumnType ClientColumnType(const ColumnDescription& described) {
   ColumnType column;
   switch (described.type) {
