@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "outside/sqlite/Decimal.h"
+#include "outside/Decimal.h"
 #include "outside/sqlite/SqlServerTypes.h"
 
 namespace closewright::sqlite {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "outside/sqlite/Decimal.h"
+#include "outside/Decimal.h"
 
 namespace closewright::sqlite {
 

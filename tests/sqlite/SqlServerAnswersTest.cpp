@@ -16,7 +16,7 @@
 #include <string>
 
 #include "outside/ComError.h"
-#include "outside/sqlite/Decimal.h"
+#include "outside/Decimal.h"
 #include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/SqlServerTypes.h"
 #include "outside/sqlite/SqliteProvider.h"

@@ -1,11 +1,11 @@
-#include "outside/sqlite/Decimal.h"
+#include "outside/Decimal.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
-namespace closewright::sqlite {
+namespace closewright {
 
 namespace {
 
@@ -380,4 +380,4 @@ int Compare(const Decimal& a, const Decimal& b) {
   return DecimalArithmetic::Compare(a, b);
 }
 
-}  // namespace closewright::sqlite
+}  // namespace closewright

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace closewright::sqlite {
+namespace closewright {
 
 __extension__ typedef unsigned __int128 DecimalCoefficient;
 
@@ -84,4 +84,4 @@ struct Decimal::ParseResult {
   Decimal value;
 };
 
-}  // namespace closewright::sqlite
+}  // namespace closewright
