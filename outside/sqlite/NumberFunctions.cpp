@@ -321,7 +321,49 @@ void Compute(sqlite3_context* ctx, int argc, sqlite3_value** argv, Arithmetic op
   sqlite3_result_double(ctx, result.real);
 }
 
+// `x` at `places` places, rounded half away from zero or cut off; left of the point when negative.
+std::optional<Decimal> RoundedAt(const Decimal& x, std::int64_t places, bool cutOff) {
+  const Decimal::Cut cut = cutOff ? Decimal::Cut::Truncate : Decimal::Cut::Round;
+  if (places >= x.Scale()) return x;
+  if (places >= 0) return Decimal::Divide(x, Decimal::FromInteger(1), static_cast<int>(places), cut);
+  if (places < -Decimal::kMaxPrecision) return Decimal::FromInteger(0);
+  const Decimal unit = Decimal::Parse("1" + std::string(static_cast<std::size_t>(-places), '0')).value;
+  const auto units = Decimal::Divide(x, unit, 0, cut);
+  return units ? Decimal::Multiply(*units, unit, 0) : std::nullopt;
+}
+
 }  // namespace
+
+// "ROUND (Transact-SQL)": the result keeps the argument's type (int for tinyint and smallint), so
+// ROUND(748.58, -1) is 750.00 and ROUND(748.58, -3) overflows decimal(5,2); ROUND(150.75, 0, 1) cuts off
+// to 150.00. A value whose type the translation could not tell is rounded as the decimal it stands for
+// (SQLite's own round takes a negative length as 0 and rounds the binary double).
+void Round(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (argc < 2 || argc > 4) return sqlite3_result_error(ctx, "cw_round takes two to four arguments", -1);
+  for (int k = 0; k < std::min(argc, 3); ++k) {
+    if (sqlite3_value_type(argv[k]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  }
+  std::optional<NumericType> type;
+  if (argc == 4) {
+    const std::vector<NumericType>* types = TypesOf(ctx, 3, argv[3]);
+    if (types == nullptr || types->size() != 1) return sqlite3_result_error_nomem(ctx);
+    type = types->front();
+  }
+  const bool integer = type ? type->IsInteger() : sqlite3_value_type(argv[0]) == SQLITE_INTEGER;
+  std::optional<ConversionError> error;
+  const auto x = ExactOperand(argv[0], error);
+  if (!x) return Raise(ctx, *error);
+  auto rounded = RoundedAt(*x, sqlite3_value_int64(argv[1]), argc > 2 && sqlite3_value_int64(argv[2]) != 0);
+  if (rounded && type) rounded = rounded->Rescaled(type->scale);
+  if (!rounded || (type && !rounded->FitsPrecision(type->precision)))
+    return Raise(ctx, OverflowOf(type.value_or(NumericType::DecimalOf(38, 0))));
+  if (integer) {
+    const auto whole = rounded->TruncatedToInteger();
+    if (whole && (!type || IntegerFits(type->kind, *whole))) return sqlite3_result_int64(ctx, *whole);
+    return Raise(ctx, OverflowOf(type.value_or(NumericType::Of(NumericKind::BigInt))));
+  }
+  sqlite3_result_double(ctx, rounded->ToDouble());
+}
 
 void Add(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   Compute(ctx, argc, argv, Arithmetic::Add);

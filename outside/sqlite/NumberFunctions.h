@@ -22,5 +22,8 @@ void Subtract(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void Multiply(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void TypedDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void TypedModulo(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+//   cw_round(x, length[, function[, 'DECIMAL(p,s)']]): ROUND, rounding half away from zero (or cutting off)
+//   at `length` places, left of the point when negative, and overflowing (8115) beyond x's type.
+void Round(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
 }  // namespace closewright::sqlite::functions

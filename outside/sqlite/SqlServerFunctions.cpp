@@ -507,10 +507,13 @@ int RegisterSqlServerFunctions(sqlite3* db, FunctionHost* host) {
     const FunctionEntry& entry = catalogue[i];
     const Implementation& implementation = entry.implementation;
     if (implementation.scalar == nullptr && implementation.window == nullptr) continue;
-    // A second T-SQL spelling of a function registered already (CURRENT_TIMESTAMP, @@IDENTITY).
+    // A second T-SQL spelling of a function registered already (CURRENT_TIMESTAMP, @@IDENTITY); an entry
+    // for more arguments of the same function (the translation's typed ROUND) is registered too.
     const bool registered = std::any_of(catalogue.begin(), catalogue.begin() + static_cast<std::ptrdiff_t>(i),
                                         [&](const FunctionEntry& earlier) {
                                           return earlier.sqliteName == entry.sqliteName &&
+                                                 earlier.minArguments == entry.minArguments &&
+                                                 earlier.maxArguments == entry.maxArguments &&
                                                  earlier.implementation.scalar == implementation.scalar &&
                                                  earlier.implementation.window == implementation.window;
                                         });

@@ -99,6 +99,7 @@ struct CreateTableDefinition {
 struct ResultColumn {
   bool unnamed = false;          // an expression with no alias: the server sends the empty name
   bool star = false;             // `*` or `t.*`: the columns of its tables, named and typed by them
+  std::string name;              // the alias or the column named alone; empty for an unnamed expression
   std::optional<TypeInfo> type;  // nullopt when its type cannot be told
 };
 

@@ -4,9 +4,9 @@
 // 64-bit integers. Here the translated tokens of a statement are typed from what is declared (literals,
 // variables, the columns of the tables the statement names), and an operation whose operand types are known
 // becomes a call that computes at SQL Server's result type: `1/3.0` is 0.333333, `0.1 + 0.2 - 0.3` is 0.0,
-// int arithmetic overflows at 32 bits, `'a' + col` between text columns joins them. An operand whose type
-// cannot be told (a column of a derived table, a CASE, a function not listed here) leaves its operation to
-// SQLite, as before.
+// int arithmetic overflows at 32 bits, `'a' + col` between text columns joins them. A CASE and a derived
+// table's columns are typed from their results and select list. An operand whose type cannot be told (a
+// derived table with a `*`, a function not listed here) leaves its operation to SQLite, as before.
 
 #include <algorithm>
 #include <optional>
@@ -144,6 +144,7 @@ class Typer {
       }
       // A column named alone keeps its name; anything else unaliased is nameless on the server.
       column.unnamed = expressionEnd == end && !IsColumnReference(begin, end);
+      if (!column.unnamed) column.name = v_[end - 1].text;
       if (!combined) column.type = TypeOf(begin, expressionEnd);
       columns.push_back(std::move(column));
     }
@@ -155,6 +156,12 @@ class Typer {
     std::string name;
     std::string alias;
     const ColumnTypes* columns = nullptr;
+    // A derived table: its columns as its select list names and types them.
+    std::optional<std::vector<std::pair<std::string, Type>>> selected;
+  };
+  struct Lookup {
+    bool found = false;
+    Type type;
   };
 
   // ---- the tables the statement names ----
@@ -167,11 +174,36 @@ class Typer {
     return sources_.catalog != nullptr && *sources_.catalog ? (*sources_.catalog)(table) : nullptr;
   }
 
-  // The names after FROM, JOIN and the commas of a FROM list, with their aliases. A derived table or a
-  // common table expression hides which table an unqualified name belongs to: then only qualified names of
-  // real tables are typed.
+  // The select list of the query between `begin` and `end`, as the columns of a table: nullopt when one of
+  // them has no name or is a `*`, whose columns the tokens do not tell.
+  std::optional<std::vector<std::pair<std::string, Type>>> SelectedColumns(std::size_t begin,
+                                                                           std::size_t end) const {
+    std::vector<Token> query(v_.begin() + static_cast<std::ptrdiff_t>(begin),
+                             v_.begin() + static_cast<std::ptrdiff_t>(end));
+    TypeSources inner = sources_;
+    inner.target.clear();
+    std::vector<std::pair<std::string, Type>> columns;
+    for (ResultColumn& column : Typer(query, inner).DescribeSelectList()) {
+      if (column.star || column.name.empty()) return std::nullopt;
+      columns.emplace_back(std::move(column.name), std::move(column.type));
+    }
+    if (columns.empty()) return std::nullopt;
+    return columns;
+  }
+
+  // The alias after a table reference that ends before `j`, or empty.
+  std::string AliasAt(std::size_t j) const {
+    if (j < v_.size() && v_[j].IsWord("AS")) ++j;
+    if (j < v_.size() && IsNameLike(v_[j]) && !v_[j].IsPunct('(')) return v_[j].text;
+    return {};
+  }
+
+  // The names after FROM, JOIN and the commas of a FROM list, with their aliases, and the derived tables
+  // there. A table whose columns cannot be told hides which table an unqualified name belongs to: then
+  // only qualified names of the others are typed.
   void FindTables() {
-    if (!sources_.target.empty()) tables_.push_back({sources_.target, {}, ColumnsOf(sources_.target)});
+    if (!sources_.target.empty())
+      tables_.push_back({sources_.target, {}, ColumnsOf(sources_.target), std::nullopt});
     std::vector<int> fromDepths;
     int depth = 0;
     for (std::size_t i = 0; i < v_.size(); ++i) {
@@ -181,7 +213,6 @@ class Typer {
         --depth;
         while (!fromDepths.empty() && fromDepths.back() > depth) fromDepths.pop_back();
       }
-      if (t.IsWord("WITH") && i == 0) unqualifiedHidden_ = true;
       const bool inFromList = !fromDepths.empty() && fromDepths.back() == depth;
       if (inFromList && t.kind == TokenKind::Word && InList(t.text, kClauseWords) && !t.IsWord("JOIN") &&
           !t.IsWord("AS") && !t.IsWord("INNER") && !t.IsWord("LEFT") && !t.IsWord("RIGHT") &&
@@ -192,44 +223,53 @@ class Typer {
       if (t.IsWord("FROM")) fromDepths.push_back(depth);
       if (!startsReference || i + 1 >= v_.size()) continue;
       if (v_[i + 1].IsPunct('(')) {
-        unqualifiedHidden_ = true;
+        const std::size_t close = MatchForward(v_, i + 1);
+        TableInScope derived{{}, AliasAt(close + 1), nullptr, std::nullopt};
+        // `(query) AS d (columns)` renames its columns: left untyped.
+        const bool renamed = close + 2 < v_.size() && v_[close + 2].IsPunct('(');
+        if (i + 2 < close && v_[i + 2].IsWord("SELECT") && !derived.alias.empty() && !renamed)
+          derived.selected = SelectedColumns(i + 2, close);
+        tables_.push_back(std::move(derived));
         continue;
       }
       if (!IsNameLike(v_[i + 1])) continue;
-      TableInScope table{v_[i + 1].text, {}, ColumnsOf(v_[i + 1].text)};
-      std::size_t j = i + 2;
-      if (j < v_.size() && v_[j].IsWord("AS")) ++j;
-      if (j < v_.size() && IsNameLike(v_[j]) && !v_[j].IsPunct('(')) table.alias = v_[j].text;
+      TableInScope table{v_[i + 1].text, AliasAt(i + 2), ColumnsOf(v_[i + 1].text), std::nullopt};
       tables_.push_back(std::move(table));
     }
   }
 
-  static Type ColumnIn(const TableInScope& table, std::string_view column) {
-    if (table.columns == nullptr) return std::nullopt;
-    for (const auto& [name, type] : *table.columns) {
-      if (EqualsIgnoringCase(name, column)) return type;
+  static Lookup ColumnIn(const TableInScope& table, std::string_view column) {
+    if (table.selected) {
+      for (const auto& [name, type] : *table.selected) {
+        if (EqualsIgnoringCase(name, column)) return {true, type};
+      }
+      return {};
     }
-    return std::nullopt;
+    if (table.columns == nullptr) return {};
+    for (const auto& [name, type] : *table.columns) {
+      if (EqualsIgnoringCase(name, column)) return {true, type};
+    }
+    return {};
   }
 
   Type QualifiedColumn(std::string_view qualifier, std::string_view column) const {
     for (const TableInScope& table : tables_) {
       if (EqualsIgnoringCase(table.alias.empty() ? table.name : table.alias, qualifier))
-        return ColumnIn(table, column);
+        return ColumnIn(table, column).type;
     }
     return std::nullopt;
   }
 
   // An unqualified name is typed when every table that has such a column gives it the same type.
   Type UnqualifiedColumn(std::string_view column) const {
-    if (unqualifiedHidden_) return std::nullopt;
     Type found;
     for (const TableInScope& table : tables_) {
-      if (table.columns == nullptr) return std::nullopt;  // a table we cannot see might have it
-      const Type type = ColumnIn(table, column);
-      if (!type) continue;
-      if (found && !SameType(*found, *type)) return std::nullopt;
-      found = type;
+      if (table.columns == nullptr && !table.selected)
+        return std::nullopt;  // one we cannot see might have it
+      const Lookup lookup = ColumnIn(table, column);
+      if (!lookup.found) continue;
+      if (!lookup.type || (found && !SameType(*found, *lookup.type))) return std::nullopt;
+      found = lookup.type;
     }
     return found;
   }
@@ -300,7 +340,10 @@ class Typer {
       if (t.IsPunct('(')) ++level;
       if (t.IsPunct(')')) --level;
       if (level != 0) continue;
-      if (t.IsWord("CASE")) return std::nullopt;
+      if (t.IsWord("CASE")) {
+        i = OperandEndAt(v_, i) - 1;  // its WHEN and THEN parts are not this range's operators
+        continue;
+      }
       if (!IsBinaryAt(v_, i) || i == begin) continue;
       if (t.text == "*" || t.text == "/" || t.text == "%") {
         multiplicative = i;
@@ -362,10 +405,67 @@ class Typer {
           return std::nullopt;
       }
     }
+    if (t.IsWord("CASE") && OperandEndAt(v_, begin) == end) return CaseType(begin, end, depth);
     if (end == begin + 3 && IsNameLike(t) && v_[begin + 1].IsPunct('.') && IsNameLike(v_[begin + 2]))
       return QualifiedColumn(t.text, v_[begin + 2].text);
     if (t.kind == TokenKind::Word && v_[begin + 1].IsPunct('(') && MatchForward(v_, begin + 1) == end - 1)
       return CallType(begin, end - 1, depth);
+    return std::nullopt;
+  }
+
+  // "CASE (Transact-SQL)": the result is the type of highest precedence among the THEN and ELSE results.
+  Type CaseType(std::size_t begin, std::size_t end, int depth) const {
+    std::vector<std::pair<std::size_t, std::size_t>> results;
+    std::size_t start = begin + 1;
+    bool inResult = false;
+    int level = 0;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+      const Token& t = v_[i];
+      if (t.IsPunct('(')) ++level;
+      if (t.IsPunct(')')) --level;
+      if (level != 0) continue;
+      if (t.IsWord("CASE")) {
+        i = OperandEndAt(v_, i) - 1;
+        continue;
+      }
+      if (!(t.IsWord("WHEN") || t.IsWord("THEN") || t.IsWord("ELSE") || t.IsWord("END"))) continue;
+      if (inResult) results.emplace_back(start, i);
+      inResult = t.IsWord("THEN") || t.IsWord("ELSE");
+      start = i + 1;
+    }
+    return HighestOf(results, depth);
+  }
+
+  // The type a set of results share (CASE, IIF, COALESCE; "Data type precedence (Transact-SQL)"): exact
+  // numbers combine to one wide enough for each, a float among numbers makes a float, texts make a text as
+  // long as the longest. A bare NULL takes the others' type; anything else unknown leaves the whole unknown.
+  Type HighestOf(const std::vector<std::pair<std::size_t, std::size_t>>& ranges, int depth) const {
+    std::vector<TypeInfo> types;
+    for (const auto& [begin, end] : ranges) {
+      if (end == begin + 1 && v_[begin].IsWord("NULL")) continue;
+      const Type type = TypeOf(begin, end, depth + 1);
+      if (!type) return std::nullopt;
+      types.push_back(*type);
+    }
+    if (types.empty()) return std::nullopt;
+    const auto all = [&](auto predicate) { return std::all_of(types.begin(), types.end(), predicate); };
+    if (all([](const TypeInfo& t) { return IsExact(t); })) {
+      NumericType combined = *types.front().numeric;
+      for (const TypeInfo& t : types) combined = CombinedType(combined, *t.numeric);
+      return FromNumeric(combined);
+    }
+    if (all([](const TypeInfo& t) { return IsExact(t) || t.kind == ValueKind::Float; })) {
+      TypeInfo info;
+      info.kind = ValueKind::Float;
+      return info;
+    }
+    if (all([](const TypeInfo& t) { return IsText(t); })) {
+      std::int32_t longest = 0;
+      for (const TypeInfo& t : types)
+        longest = t.length < 0 || longest < 0 ? -1 : std::max(longest, t.length);
+      return TextType(longest);
+    }
+    if (all([&](const TypeInfo& t) { return SameType(t, types.front()); })) return types.front();
     return std::nullopt;
   }
 
@@ -395,19 +495,34 @@ class Typer {
       if (!IsExact(column)) return std::nullopt;
       return FromNumeric(function == "sum" ? SumType(*column->numeric) : AverageType(*column->numeric));
     }
-    if (function == "min" || function == "max" || function == "abs" || function == "ifnull" ||
-        function == "round")
-      return argument(0);
-    if (function == "coalesce" && !arguments.empty()) {
-      // The highest type by precedence; among decimals one wide enough for each.
-      Type combined = argument(0);
-      for (std::size_t k = 1; k < arguments.size() && IsExact(combined); ++k) {
-        const Type next = argument(k);
-        combined = IsExact(next) ? Type(FromNumeric(CombinedType(*combined->numeric, *next->numeric)))
-                                 : std::nullopt;
-      }
-      return IsExact(combined) ? combined : std::nullopt;
+    if (function == "ceiling" || function == "floor") {
+      // "CEILING (Transact-SQL)", "FLOOR (Transact-SQL)": decimal(p, s) gives decimal(p, 0), the small
+      // integers int, bit float, the others their own type.
+      const Type argumentType = argument(0);
+      if (!IsExact(argumentType)) return argumentType;
+      const NumericType whole = *argumentType->numeric;
+      if (whole.kind == NumericKind::Decimal) return FromNumeric(NumericType::DecimalOf(whole.precision, 0));
+      if (whole.kind == NumericKind::Bit) return FromNumeric(NumericType::Of(NumericKind::Float));
+      if (whole.kind == NumericKind::TinyInt || whole.kind == NumericKind::SmallInt)
+        return FromNumeric(NumericType::Of(NumericKind::Int));
+      return argumentType;
     }
+    if (function == "cw_round") {
+      if (const Type declared = TrailingDeclaration(v_, close); declared && arguments.size() == 4)
+        return declared;
+      const Type rounded = argument(0);
+      // "ROUND (Transact-SQL)", "Return types": tinyint and smallint give int.
+      if (IsExact(rounded) && rounded->kind == ValueKind::Integer &&
+          (rounded->numeric->kind == NumericKind::TinyInt || rounded->numeric->kind == NumericKind::SmallInt))
+        return FromNumeric(NumericType::Of(NumericKind::Int));
+      return rounded;
+    }
+    if (function == "min" || function == "max" || function == "abs" || function == "ifnull" ||
+        function == "nullif")
+      return argument(0);
+    if (function == "coalesce") return HighestOf(arguments, depth);
+    if (function == "iif" && arguments.size() == 3)
+      return HighestOf({arguments.begin() + 1, arguments.end()}, depth);
     static constexpr std::string_view kInt[] = {"count",   "cw_len",   "cw_charindex",
                                                 "cw_year", "cw_month", "cw_day"};
     if (InList(function, kInt)) return FromNumeric(NumericType::Of(NumericKind::Int));
@@ -525,8 +640,12 @@ class Typer {
       const std::size_t name = i - 1;
       const bool sum = v_[name].IsWord("sum");
       const bool isNull = v_[name].IsWord("ifnull");
-      if (!sum && !isNull) continue;
       const std::size_t close = MatchForward(v_, i);
+      if (v_[name].IsWord("cw_round")) {
+        TypeRound(name, close);
+        continue;
+      }
+      if (!sum && !isNull) continue;
       const auto arguments = Arguments(i, close);
       if (sum) {
         const Type type = CallType(name, close, 0);
@@ -547,10 +666,26 @@ class Typer {
     }
   }
 
+  // ROUND of an exact number carries its result type, so that it overflows where the server's does.
+  void TypeRound(std::size_t name, std::size_t close) {
+    const auto arguments = Arguments(name + 1, close);
+    if (arguments.size() != 2 && arguments.size() != 3) return;
+    const Type type = CallType(name, close, 0);
+    if (!IsExact(type)) return;
+    const auto line = v_[name].line;
+    std::vector<Token> added;
+    if (arguments.size() == 2) {
+      added.push_back(MakeToken(TokenKind::Punct, ",", line));
+      added.push_back(MakeToken(TokenKind::Number, "0", line));
+    }
+    added.push_back(MakeToken(TokenKind::Punct, ",", line));
+    added.push_back(MakeToken(TokenKind::String, DeclarationOf(*type->numeric), line));
+    v_.insert(v_.begin() + static_cast<std::ptrdiff_t>(close), added.begin(), added.end());
+  }
+
   std::vector<Token>& v_;
   const TypeSources& sources_;
   std::vector<TableInScope> tables_;
-  bool unqualifiedHidden_ = false;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 //   [DT]   "datetime (Transact-SQL)", section "Rounding of datetime fractional second precision"
 //   [SDT]  "smalldatetime (Transact-SQL)", [DATE] "date (Transact-SQL)", [DT2] "datetime2 (Transact-SQL)"
 //   [ERR]  "Database engine events and errors": 296, 529
+//   [CASE] "CASE (Transact-SQL)", "Return types"; [ROUND] "ROUND (Transact-SQL)"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,39 @@ TEST_F(SqlServerAnswersInTheEngine, ExpressionsAreComputedAtTheTypesTheServerGiv
       "CREATE TABLE T (a VARCHAR(10) NULL, b VARCHAR(10) NULL) INSERT INTO T VALUES ('1', '2')");
   EXPECT_EQ(session_->Query("SELECT a + b FROM T").rows.at(0).at(0).ToString(), "12");
   EXPECT_EQ(Value("SELECT a + 1 FROM T"), "2");
+}
+
+// The operands that hide their types from a first look: a CASE, a derived table's column, ROUND. SQLite would
+// divide the integer 5 a decimal column holds as integers.
+TEST_F(SqlServerAnswersInTheEngine, TypesReachThroughCaseDerivedTablesAndRound) {
+  session_->Execute("INSERT INTO N (FAmount, FCount, FSmall) VALUES (5, 5, 200)");
+  // [CASE] the highest type of the results: int and decimal(2,1) make decimal(11,1), so 5 / 2 is 2.5.
+  EXPECT_EQ(Value("SELECT CASE WHEN FCount > 0 THEN FCount ELSE 2.5 END / 2 FROM N"), "2.5");
+  EXPECT_EQ(Value("SELECT CASE WHEN 1 = 1 THEN 0.1 END + 0.2 - 0.3"), "0");
+  EXPECT_EQ(Value("SELECT IIF(FCount > 9, NULL, FAmount) / 2 FROM N"), "2.5");
+  EXPECT_EQ(
+      Value("SELECT CASE WHEN FCount > 0 THEN CASE FSmall WHEN 1 THEN 1 ELSE FAmount END END / 2 FROM N"),
+      "2.5");
+  // A derived table's columns keep their select list's types.
+  EXPECT_EQ(Value("SELECT d.x / 2 FROM (SELECT FAmount AS x, FCount FROM N) d"), "2.5");
+  EXPECT_EQ(Value("SELECT x / 2 FROM (SELECT FAmount x FROM N) AS d"), "2.5");
+  EXPECT_EQ(Value("SELECT x / 2 FROM (SELECT FCount AS x FROM N) d"), "2");
+  // [ROUND] the argument's type, rounded half away from zero or cut off, left of the point when negative.
+  EXPECT_EQ(Value("SELECT ROUND(748.58, -1)"), "750");
+  EXPECT_EQ(Value("SELECT ROUND(123.9995, 3)"), "124");
+  EXPECT_EQ(Value("SELECT ROUND(150.75, 0, 1)"), "150");
+  EXPECT_EQ(Value("SELECT ROUND(-2.5, 0)"), "-3");
+  EXPECT_EQ(Value("SELECT ROUND(FSmall, -2) FROM N"), "200");
+  EXPECT_EQ(testing::FailureOf(*session_, "SELECT ROUND(748.58, -3)").NativeError(), 8115);
+  EXPECT_EQ(Value("SELECT ROUND(CAST(748.58 AS DECIMAL(6,2)), -3)"), "1000");
+  // "CEILING (Transact-SQL)": decimal(p, s) gives decimal(p, 0).
+  const ResultTable described =
+      session_->Query("SELECT ROUND(FPrice, 1), ROUND(FSmall, 0), CEILING(FAmount), FLOOR(FSmall) FROM N");
+  EXPECT_EQ(described.TypeOf(0).scale, 2);
+  EXPECT_EQ(described.TypeOf(1).precision, 10);
+  EXPECT_EQ(described.TypeOf(2).precision, 28);
+  EXPECT_EQ(described.TypeOf(2).scale, 0);
+  EXPECT_EQ(described.TypeOf(3).precision, 10);
 }
 
 TEST_F(SqlServerAnswersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
@@ -400,7 +434,7 @@ TEST_F(SqlServerAnswersInTheEngine, ResultsCarryTheServersTypesAndNames) {
   EXPECT_EQ(described(expressions, 3), "numeric(16,2)");
   EXPECT_EQ(described(expressions, 4), "numeric(38,10)");
   EXPECT_EQ(described(expressions, 5), "int(10,0)");
-  EXPECT_EQ(described(expressions, 6), "unknown(0,0)");
+  EXPECT_EQ(described(expressions, 6), "numeric(11,1)");
   EXPECT_EQ(described(expressions, 7), "float(0,0)");
   EXPECT_EQ(expressions.rows.at(0).at(2).ToString(), "2.5");
 

@@ -98,7 +98,7 @@ TEST(TsqlTranslation, DivisionAndModuloBecomeCallsThatRaiseOnZero) {
   EXPECT_EQ(sqlOf("SELECT -t.a/-2, sum(x)/count(*)"),
             "SELECT -cw_divide(t.a,-2), cw_divide(sum(x),count(*))");
   EXPECT_EQ(sqlOf("SELECT CASE WHEN a=0 THEN 0 ELSE 1 END/2"),
-            "SELECT cw_divide(CASE WHEN a=0 THEN 0 ELSE 1 END,2)");
+            "SELECT cw_divide(CASE WHEN a=0 THEN 0 ELSE 1 END,2, 'INT')");
 }
 
 TEST(TsqlTranslation, TSqlFormsBecomeSqliteForms) {
