@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "outside/Text.h"
+#include "outside/sqlite/FunctionCatalogue.h"
 #include "outside/sqlite/NumberConversion.h"
 #include "outside/sqlite/TsqlTranslator.h"
 
@@ -473,75 +474,88 @@ class Typer {
     return SplitAtCommas(v_, open, close, false);
   }
 
-  // The result types of the functions that pass a type through or always give one (learn.microsoft.com,
-  // each function's page, "Return types").
+  // A call's result type, by its function's rule in the catalogue (learn.microsoft.com, each function's
+  // page, "Return types").
   Type CallType(std::size_t name, std::size_t close, int depth) const {
     const std::string function = ToLowerAscii(v_[name].text);
+    const FunctionEntry* entry = FindTranslatedFunction(function);
+    if (entry == nullptr) return std::nullopt;
     const auto arguments = Arguments(name + 1, close);
     auto argument = [&](std::size_t k) -> Type {
       return k < arguments.size() ? TypeOf(arguments[k].first, arguments[k].second, depth + 1) : std::nullopt;
     };
-    static constexpr std::string_view kTyped[] = {"cw_add",    "cw_subtract", "cw_multiply",
-                                                  "cw_divide", "cw_modulo",   "cw_convert_number"};
-    if (InList(function, kTyped)) {
-      if (const Type declared = TrailingDeclaration(v_, close)) return declared;
-      if (function == "cw_divide" || function == "cw_modulo") {
-        return Combined(argument(0), function == "cw_divide" ? "/" : "%", argument(1));
+    switch (entry->result) {
+      case ResultRule::Unknown:
+        return std::nullopt;
+      case ResultRule::Declared:
+        if (const Type declared = TrailingDeclaration(v_, close)) return declared;
+        if (function == "cw_divide" || function == "cw_modulo")
+          return Combined(argument(0), function == "cw_divide" ? "/" : "%", argument(1));
+        return std::nullopt;
+      case ResultRule::FirstArgument:
+        return argument(0);
+      case ResultRule::Int:
+        return FromNumeric(NumericType::Of(NumericKind::Int));
+      case ResultRule::BigInt:
+        return FromNumeric(NumericType::Of(NumericKind::BigInt));
+      case ResultRule::Float:
+        return FromNumeric(NumericType::Of(NumericKind::Float));
+      case ResultRule::Text:
+        return TextType(-1);
+      case ResultRule::Sum:
+      case ResultRule::Average: {
+        const Type column = argument(0);
+        if (!IsExact(column)) return std::nullopt;
+        return FromNumeric(entry->result == ResultRule::Sum ? SumType(*column->numeric)
+                                                            : AverageType(*column->numeric));
       }
-      return std::nullopt;
-    }
-    if (function == "sum" || function == "avg") {
-      const Type column = argument(0);
-      if (!IsExact(column)) return std::nullopt;
-      return FromNumeric(function == "sum" ? SumType(*column->numeric) : AverageType(*column->numeric));
-    }
-    if (function == "ceiling" || function == "floor") {
-      // "CEILING (Transact-SQL)", "FLOOR (Transact-SQL)": decimal(p, s) gives decimal(p, 0), the small
-      // integers int, bit float, the others their own type.
-      const Type argumentType = argument(0);
-      if (!IsExact(argumentType)) return argumentType;
-      const NumericType whole = *argumentType->numeric;
-      if (whole.kind == NumericKind::Decimal) return FromNumeric(NumericType::DecimalOf(whole.precision, 0));
-      if (whole.kind == NumericKind::Bit) return FromNumeric(NumericType::Of(NumericKind::Float));
-      if (whole.kind == NumericKind::TinyInt || whole.kind == NumericKind::SmallInt)
-        return FromNumeric(NumericType::Of(NumericKind::Int));
-      return argumentType;
-    }
-    if (function == "cw_round") {
-      if (const Type declared = TrailingDeclaration(v_, close); declared && arguments.size() == 4)
-        return declared;
-      const Type rounded = argument(0);
-      // "ROUND (Transact-SQL)", "Return types": tinyint and smallint give int.
-      if (IsExact(rounded) && rounded->kind == ValueKind::Integer &&
-          (rounded->numeric->kind == NumericKind::TinyInt || rounded->numeric->kind == NumericKind::SmallInt))
-        return FromNumeric(NumericType::Of(NumericKind::Int));
-      return rounded;
-    }
-    if (function == "min" || function == "max" || function == "abs" || function == "ifnull" ||
-        function == "nullif")
-      return argument(0);
-    if (function == "coalesce") return HighestOf(arguments, depth);
-    if (function == "iif" && arguments.size() == 3)
-      return HighestOf({arguments.begin() + 1, arguments.end()}, depth);
-    static constexpr std::string_view kInt[] = {"count",   "cw_len",   "cw_charindex",
-                                                "cw_year", "cw_month", "cw_day"};
-    if (InList(function, kInt)) return FromNumeric(NumericType::Of(NumericKind::Int));
-    static constexpr std::string_view kText[] = {"cw_left",      "cw_right", "upper",     "lower",
-                                                 "ltrim",        "rtrim",    "replace",   "substr",
-                                                 "cw_replicate", "cw_space", "cw_to_text"};
-    if (InList(function, kText)) return TextType(-1);
-    if (function == "cw_to_float") {
-      TypeInfo info;
-      info.kind = ValueKind::Float;
-      return info;
-    }
-    // CAST to DATETIME is cw_datetime(x); to another date type cw_datetime(x, 'DATE', 1).
-    if (function == "cw_datetime" && (arguments.size() == 1 || arguments.size() == 3)) {
-      const TypeInfo date = TypeFromDeclaration(arguments.size() == 1 ? std::string_view("DATETIME")
-                                                                      : v_[arguments[1].first].text);
-      return date.date ? Type(date) : std::nullopt;
+      case ResultRule::Whole:
+        return WholeType(argument(0));
+      case ResultRule::Power: {
+        // "POWER (Transact-SQL)": decimal(p, s) gives decimal(38, s), the small integers int, bit float.
+        const Type base = WholeType(argument(0));
+        if (!IsExact(base) || base->numeric->kind != NumericKind::Decimal) return base;
+        return FromNumeric(NumericType::DecimalOf(Decimal::kMaxPrecision, argument(0)->numeric->scale));
+      }
+      case ResultRule::Rounded:
+        if (const Type declared = TrailingDeclaration(v_, close); declared && arguments.size() == 4)
+          return declared;
+        return RoundedType(argument(0));
+      case ResultRule::HighestOfAll:
+        return HighestOf(arguments, depth);
+      case ResultRule::HighestOfResults:
+        if (arguments.size() != 3) return std::nullopt;
+        return HighestOf({arguments.begin() + 1, arguments.end()}, depth);
+      case ResultRule::Date: {
+        // CAST to DATETIME is cw_datetime(x); to another date type cw_datetime(x, 'DATE', 1).
+        if (arguments.size() != 1 && arguments.size() != 3) return std::nullopt;
+        const TypeInfo date = TypeFromDeclaration(arguments.size() == 1 ? std::string_view("DATETIME")
+                                                                        : v_[arguments[1].first].text);
+        return date.date ? Type(date) : std::nullopt;
+      }
     }
     return std::nullopt;
+  }
+
+  static bool IsSmallInteger(const Type& t) {
+    return IsExact(t) &&
+           (t->numeric->kind == NumericKind::TinyInt || t->numeric->kind == NumericKind::SmallInt);
+  }
+
+  // "CEILING (Transact-SQL)", "FLOOR (Transact-SQL)": decimal(p, s) gives decimal(p, 0), the small integers
+  // int, bit float, the others their own type.
+  static Type WholeType(const Type& argument) {
+    if (IsSmallInteger(argument)) return FromNumeric(NumericType::Of(NumericKind::Int));
+    if (!IsExact(argument)) return argument;
+    const NumericType type = *argument->numeric;
+    if (type.kind == NumericKind::Decimal) return FromNumeric(NumericType::DecimalOf(type.precision, 0));
+    if (type.kind == NumericKind::Bit) return FromNumeric(NumericType::Of(NumericKind::Float));
+    return argument;
+  }
+
+  // "ROUND (Transact-SQL)": the argument's type, int for tinyint and smallint.
+  static Type RoundedType(const Type& argument) {
+    return IsSmallInteger(argument) ? Type(FromNumeric(NumericType::Of(NumericKind::Int))) : argument;
   }
 
   // ---- rewriting ----
@@ -638,7 +652,9 @@ class Typer {
     for (std::size_t i = 0; i + 1 < v_.size(); ++i) {
       if (!v_[i].IsPunct('(') || i == 0) continue;
       const std::size_t name = i - 1;
-      const bool sum = v_[name].IsWord("sum");
+      // An int SUM and a POWER of an exact number are computed wider (SUM in 64 bits, POWER in floating
+      // point) and converted to their result type, which rounds or overflows as the server's does.
+      const bool sum = v_[name].IsWord("sum") || v_[name].IsWord("power");
       const bool isNull = v_[name].IsWord("ifnull");
       const std::size_t close = MatchForward(v_, i);
       if (v_[name].IsWord("cw_round")) {
@@ -649,13 +665,13 @@ class Typer {
       const auto arguments = Arguments(i, close);
       if (sum) {
         const Type type = CallType(name, close, 0);
-        if (!type || !type->numeric || type->numeric->kind != NumericKind::Int) continue;
+        if (!IsExact(type) || (v_[name].IsWord("sum") && type->numeric->kind != NumericKind::Int)) continue;
         std::size_t end = close + 1;
         if (end + 1 < v_.size() && v_[end].IsWord("OVER") && v_[end + 1].IsPunct('('))
           end = MatchForward(v_, end + 1) + 1;
         Replace(name, end,
                 Call("cw_convert_number", v_[name].line, {{name, end}}, DeclarationOf(*type->numeric)));
-        i = name + 3;  // past the parenthesis of the SUM, now inside the conversion
+        i = name + 3;  // past the parenthesis of the call, now inside the conversion
       } else if (arguments.size() == 2) {
         const Type checked = TypeOf(arguments[0].first, arguments[0].second);
         const Type replacement = TypeOf(arguments[1].first, arguments[1].second);

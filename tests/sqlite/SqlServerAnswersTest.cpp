@@ -227,6 +227,13 @@ TEST_F(SqlServerAnswersInTheEngine, TypesReachThroughCaseDerivedTablesAndRound) 
   EXPECT_EQ(Value("SELECT ROUND(FSmall, -2) FROM N"), "200");
   EXPECT_EQ(testing::FailureOf(*session_, "SELECT ROUND(748.58, -3)").NativeError(), 8115);
   EXPECT_EQ(Value("SELECT ROUND(CAST(748.58 AS DECIMAL(6,2)), -3)"), "1000");
+  // "POWER (Transact-SQL)": the float result at the base's type, decimal(38, s) for decimal(p, s): 2 to
+  // the -100th is 0 for an int base and 0.00 for 2.00, and 2.5 squared is 6.3 at one place.
+  EXPECT_EQ(Value("SELECT POWER(2, -100.0)"), "0");
+  EXPECT_EQ(Value("SELECT POWER(2.00, -100.0)"), "0");
+  EXPECT_EQ(Value("SELECT POWER(2.5, 2)"), "6.3");
+  EXPECT_DOUBLE_EQ(session_->Query("SELECT POWER(CAST(2.0 AS FLOAT), -100.0)").rows.at(0).at(0).ToDouble(),
+                   7.88860905221012E-31);
   // "CEILING (Transact-SQL)": decimal(p, s) gives decimal(p, 0).
   const ResultTable described =
       session_->Query("SELECT ROUND(FPrice, 1), ROUND(FSmall, 0), CEILING(FAmount), FLOOR(FSmall) FROM N");
