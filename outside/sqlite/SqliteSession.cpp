@@ -539,6 +539,17 @@ void SqliteSession::RunAssign(const Statement& s) {
   std::vector<SqlValue> last;
   bool any = false;
   StepAll(statement.get(), s, [&](sqlite3_stmt* row) {
+    // `SELECT @v = @v + x FROM t` over several rows has no defined answer: "DECLARE @local_variable
+    // (Transact-SQL)" warns against it, as the expressions "aren't necessarily run exactly once for each
+    // output row". Nothing is assigned when it is refused.
+    if (any && s.readsItsTargets) {
+      throw StatementFailure{
+          {0, "HYC00",
+           "A SELECT that assigns a variable from its own value over more than one row is outside the subset "
+           "the embedded provider runs: SQL Server leaves its result to the query plan; use SUM or "
+           "another aggregate instead. Nothing was assigned."},
+          s.line};
+    }
     last.clear();
     for (std::size_t i = 0; i < s.targets.size(); ++i)
       last.push_back(SqlValue::From(row, static_cast<int>(i)));

@@ -111,6 +111,7 @@ struct Statement {
   bool returnsRows = false;          // a SELECT whose rows go to the client
   bool isUpdate = false;             // an UPDATE (names the statement in error 515)
   std::vector<std::string> targets;  // Assign: the variables, in select-list order
+  bool readsItsTargets = false;      // Assign: an expression reads a variable the statement assigns
   std::vector<VariableDeclaration> declarations;
   std::vector<Statement> children;  // Block: the statements; If: then and optionally else
   std::optional<InsertTarget> insert;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "outside/Text.h"
 #include "outside/sqlite/TsqlTranslator.h"
 
@@ -9,6 +11,7 @@ Statement Translator::ParseAssignment(std::size_t begin, std::size_t end) {
   s.kind = StatementKind::Assign;
   s.line = t_[begin].line;
   std::vector<std::string> items;
+  std::vector<std::size_t> targetTokens;
   std::size_t i = begin + 1;
   std::size_t clauseAt = end;
   while (i < end) {
@@ -21,6 +24,7 @@ Statement Translator::ParseAssignment(std::size_t begin, std::size_t end) {
     }
     CheckVariable(var);
     s.targets.push_back(ToUpperAscii(var.text));
+    targetTokens.push_back(i);
     const std::size_t exprBegin = i + 2;
     int depth = 0;
     int caseDepth = 0;
@@ -53,6 +57,13 @@ Statement Translator::ParseAssignment(std::size_t begin, std::size_t end) {
     i = j + 1;
   }
   RefuseSelectExtensions(clauseAt, end, false);
+  for (std::size_t k = begin + 1; k < clauseAt && !s.readsItsTargets; ++k) {
+    const Token& t = t_[k];
+    s.readsItsTargets =
+        t.kind == TokenKind::Variable &&
+        std::find(targetTokens.begin(), targetTokens.end(), k) == targetTokens.end() &&
+        std::find(s.targets.begin(), s.targets.end(), ToUpperAscii(t.text)) != s.targets.end();
+  }
   std::string sql = "SELECT ";
   for (std::size_t k = 0; k < items.size(); ++k) {
     if (k > 0) sql += ", ";

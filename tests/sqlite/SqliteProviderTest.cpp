@@ -192,6 +192,17 @@ TEST_F(SqliteProvider, SelectAssignmentTakesTheLastRowAndNoRowKeepsTheValue) {
   EXPECT_EQ(result.rows[0][2], Variant(std::int32_t{1}));
   EXPECT_EQ(result.rows[0][3], Variant("ab"));
   EXPECT_EQ(result.rows[0][4], Variant(std::int32_t{18}));
+
+  // Reading its own variable over one row (an aggregate) is defined; over several rows the server's answer
+  // depends on its plan, so the engine refuses instead of giving one of them, and assigns nothing.
+  const ResultTable once = session_->Query(
+      "DECLARE @m INT = 4 SELECT @m = CASE WHEN @m < MAX(FInterID) THEN MAX(FInterID) ELSE @m END FROM ICMO "
+      "SELECT @m");
+  EXPECT_EQ(once.rows.at(0).at(0), Variant(std::int32_t{9}));
+  const ComError refused = FailureOf(
+      *session_, "DECLARE @s INT = 0, @n INT = 0 SELECT @n = FInterID, @s = @s + FInterID FROM ICMO");
+  EXPECT_EQ(refused.SqlState(), "HYC00");
+  EXPECT_NE(refused.Description().find("more than one row"), std::string::npos) << refused.Description();
 }
 
 TEST_F(SqliteProvider, IfRunsOneStatementAndElseRunsWhenTheConditionIsNull) {
