@@ -76,12 +76,13 @@ const TableInfo* SqliteSession::LookupTable(const std::string& name) {
     const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 2));
     TypeInfo type = TypeFromDeclaration(declared == nullptr ? "" : declared);
     // A rowid identity is declared INTEGER whatever its T-SQL type was; the identity table gives the type
-    // back. One recorded without it (an older file) keeps SQLite's 64-bit range.
-    if (sqlite3_column_int(columns.get(), 5) == 1 &&
+    // back. One recorded without it (an older file) keeps SQLite's 64-bit range. Any other INTEGER column,
+    // the primary key too, is T-SQL's INTEGER, which is INT.
+    const bool identity =
+        info.identity && column != nullptr && EqualsIgnoringCase(column, info.identity->column);
+    if (identity && sqlite3_column_int(columns.get(), 5) == 1 &&
         EqualsIgnoringCase(declared == nullptr ? "" : declared, "INTEGER")) {
-      const bool typed = info.identity && !info.identity->type.empty() && column != nullptr &&
-                         EqualsIgnoringCase(column, info.identity->column);
-      if (typed) {
+      if (!info.identity->type.empty()) {
         type = TypeFromDeclaration(info.identity->type);
       } else {
         type.numeric = NumericType::Of(NumericKind::BigInt);

@@ -245,7 +245,7 @@ TEST_F(SqlServerAnswersInTheEngine, TypesReachThroughCaseDerivedTablesAndRound) 
 }
 
 TEST_F(SqlServerAnswersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatement) {
-  session_->Execute("INSERT INTO N (FPrice) VALUES (1)");
+  session_->Execute("INSERT INTO N (FPrice) VALUES (1) CREATE TABLE K (FKey INTEGER PRIMARY KEY)");
   struct Case {
     const char* batch;
     std::int32_t native;
@@ -255,6 +255,7 @@ TEST_F(SqlServerAnswersInTheEngine, OverflowsAreTheServersErrorsAndUndoTheStatem
       {"UPDATE N SET FPrice = 999.995", 8115},        // rounds to 1000.00, beyond DECIMAL(5,2)
       {"SELECT CAST(100000 AS DECIMAL(5,0))", 8115},  //
       {"DECLARE @t TINYINT SET @t = -1", 220},        //
+      {"INSERT INTO K VALUES (3000000000)", 8115},    // [INT] INTEGER is int, a primary key too
   };
   for (const Case& c : cases) {
     const ComError error = testing::FailureOf(*session_, c.batch);
