@@ -99,6 +99,22 @@ ServerError SqliteSession::MapMessage(int rc, const std::string& message, const 
   return {0, "HY000", "SQLite: " + message};
 }
 
+// The first table with a foreign key to `table` that can refuse its delete (no cascade, no SET NULL), or
+// `table` itself when none is found.
+std::string SqliteSession::ReferencingTable(const std::string& table) {
+  try {
+    StatementHandle tables = PrepareInternal(
+        "SELECT m.name FROM sqlite_master m, pragma_foreign_key_list(m.name) k WHERE m.type = 'table' AND "
+        "k.\"table\" = ?1 COLLATE NOCASE AND k.on_delete IN ('NO ACTION', 'RESTRICT') ORDER BY m.name LIMIT "
+        "1");
+    sqlite3_bind_text(tables.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(tables.get()) == SQLITE_ROW)
+      return reinterpret_cast<const char*>(sqlite3_column_text(tables.get(), 0));
+  } catch (const StatementFailure&) {
+  }
+  return table;
+}
+
 // A violated NOT NULL, key, foreign key or check, as SQL Server words it; nullopt for any other error.
 std::optional<ServerError> SqliteSession::MapConstraintMessage(int rc, const std::string& message,
                                                                const Statement* s) {
@@ -118,6 +134,15 @@ std::optional<ServerError> SqliteSession::MapConstraintMessage(int rc, const std
   if (rc == SQLITE_CONSTRAINT_FOREIGNKEY) {
     const std::string table = s != nullptr ? s->table : std::string();
     const bool update = s != nullptr && s->isUpdate;
+    // A referenced row's delete: the server names the REFERENCE side and the table whose rows still point
+    // at it ("The DELETE statement conflicted with the REFERENCE constraint ...").
+    if (s != nullptr && StartsWithIgnoringCase(s->sql, "DELETE")) {
+      return ServerError{
+          547, "23000",
+          "The DELETE statement conflicted with the REFERENCE constraint. The conflict occurred "
+          "in database \"" +
+              databaseName_ + "\", table \"dbo." + ReferencingTable(table) + "\"."};
+    }
     return ServerError{
         547, "23000",
         std::string("The ") + (update ? "UPDATE" : "INSERT") +

@@ -236,6 +236,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   ServerError MapError(int rc, const Statement* s);
   ServerError MapMessage(int rc, const std::string& message, const Statement* s);
   std::optional<ServerError> MapConstraintMessage(int rc, const std::string& message, const Statement* s);
+  std::string ReferencingTable(const std::string& table);
   ServerError MapUniqueViolation(int rc, const std::string& message);
 
   DatabaseHandle db_;

@@ -45,6 +45,20 @@ TEST_F(ForeignKeyTest, ALineNamingNoHeaderIsRefusedWith547AndNothingIsAdded) {
     EXPECT_NE(error.Description().find("FOREIGN KEY"), std::string::npos);
   }
   EXPECT_EQ(Lines(), 3);
+  // Without ON DELETE CASCADE a referenced header stays, and the error names the DELETE, the REFERENCE
+  // side and the table still pointing at it, as the server's 547 does.
+  session->Execute("CREATE TABLE Note (FID INT NOT NULL REFERENCES Bill (FID)) INSERT INTO Note VALUES (2)");
+  try {
+    session->Execute("DELETE FROM Bill WHERE FID = 2");
+    ADD_FAILURE() << "a referenced header was deleted";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.NativeError(), 547);
+    EXPECT_NE(error.Description().find("The DELETE statement conflicted with the REFERENCE constraint"),
+              std::string::npos)
+        << error.Description();
+    EXPECT_NE(error.Description().find("table \"dbo.Note\""), std::string::npos) << error.Description();
+  }
+  EXPECT_EQ(Lines(), 3);
 }
 
 }  // namespace
