@@ -114,7 +114,11 @@ bool Translator::ParseTableConstraint(std::size_t& j, std::size_t elementEnd, Ta
     return true;
   }
   if (t_[j].IsWord("FOREIGN")) {
-    table.tableConstraints.push_back(Translate(j, elementEnd));
+    // SQL Server keeps no foreign key on a temporary table: it creates the table and says so with the
+    // informational message 1756, "Skipping FOREIGN KEY constraint ... FOREIGN KEY constraints are not
+    // enforced on local or global temporary tables" (learn.microsoft.com "Database engine events and
+    // errors"). A reference to a permanent table would otherwise fail each insert here.
+    if (!def.temporary) table.tableConstraints.push_back(Translate(j, elementEnd));
     return true;
   }
   j += primary ? 2 : 1;
@@ -254,7 +258,11 @@ std::size_t Translator::ParseColumnAttribute(std::size_t j, std::size_t ee, std:
     }
     return j + 2;
   }
-  if (t.IsWord("REFERENCES")) return ParseReference(j, ee, column);
+  if (t.IsWord("REFERENCES")) {
+    const std::size_t next = ParseReference(j, ee, column);
+    if (table.definition->temporary) column.extras.pop_back();  // as for FOREIGN KEY, above
+    return next;
+  }
   throw Unsupported("the column attribute " + ToUpperAscii(t.text), t.line);
 }
 

@@ -61,5 +61,17 @@ TEST_F(ForeignKeyTest, ALineNamingNoHeaderIsRefusedWith547AndNothingIsAdded) {
   EXPECT_EQ(Lines(), 3);
 }
 
+// The server keeps no foreign key on a temporary table (message 1756, "Skipping FOREIGN KEY constraint"):
+// its rows may name headers that do not exist, and a reference to a permanent table does not fail them.
+TEST_F(ForeignKeyTest, ATemporaryTableKeepsNoForeignKey) {
+  session->Execute(
+      "CREATE TABLE #Work (FID INT NOT NULL REFERENCES Bill (FID), FOther INT NULL,\r\n"
+      "  FOREIGN KEY (FOther) REFERENCES Bill (FID))\r\n"
+      "INSERT INTO #Work (FID, FOther) VALUES (9, 8) INSERT INTO #Work (FID, FOther) VALUES (1, 2)");
+  EXPECT_EQ(session->Query("SELECT COUNT(*) FROM #Work").rows[0][0].ToLong(), 2);
+  session->Execute("DELETE FROM Bill WHERE FID = 2");
+  EXPECT_EQ(Lines(), 2);
+}
+
 }  // namespace
 }  // namespace closewright
