@@ -211,6 +211,21 @@ void BindStoredValue(sqlite3_stmt* statement, int index, const Variant& value, c
       text = value.ToString();
       source = {SourceValue::Storage::Text, 0, 0, text};
       break;
+    case VariantType::LongLong:
+      source = {SourceValue::Storage::Integer, value.ToLongLong(), 0, {}};
+      break;
+    case VariantType::Decimal: {
+      // Into an exact column the digits are converted as SQL Server converts the literal; elsewhere the
+      // value is stored as the engine stores a number.
+      const Decimal number = value.ToDecimal();
+      text = number.ToString();
+      source = {SourceValue::Storage::Text, 0, 0, text};
+      const std::optional<std::int64_t> whole = number.TruncatedToInteger();
+      if (!exact && number.Scale() == 0 && whole) source = {SourceValue::Storage::Integer, *whole, 0, {}};
+      if (!exact && source.storage == SourceValue::Storage::Text)
+        source = {SourceValue::Storage::Real, 0, number.ToDouble(), {}};
+      break;
+    }
     case VariantType::Object:
       throw ComError::Runtime(error_number::kTypeMismatch);
   }
