@@ -76,11 +76,12 @@ class Decimal {
 
  private:
   Decimal(bool negative, DecimalCoefficient coefficient, int scale)
-      : negative_(negative && coefficient != 0), coefficient_(coefficient), scale_(scale) {}
+      : coefficient_(coefficient), scale_(scale), negative_(negative && coefficient != 0) {}
 
-  bool negative_ = false;
+  // The widest member first: a Variant holding a Decimal is then no larger than one holding a text.
   DecimalCoefficient coefficient_ = 0;
   int scale_ = 0;
+  bool negative_ = false;
 
   friend class DecimalArithmetic;
 };
