@@ -57,8 +57,12 @@ set_target_properties(closewright PROPERTIES PREFIX "" OUTPUT_NAME closewright)
 option(CLOSEWRIGHT_BUILD_WINE_CLIENT "Build the COM test client that runs under Wine" ON)
 if(CLOSEWRIGHT_BUILD_WINE_CLIENT)
   file(GLOB CLOSEWRIGHT_CLIENT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/client/*.cpp)
+  # The value conversions are checked on their own, against the platform's VARIANT functions.
   add_executable(closewright_com_client ${CLOSEWRIGHT_CLIENT_SOURCES}
-    ${PROJECT_SOURCE_DIR}/registration/Identifiers.cpp)
+    ${PROJECT_SOURCE_DIR}/registration/Identifiers.cpp
+    ${PROJECT_SOURCE_DIR}/registration/windows/ComConversions.cpp ${PROJECT_SOURCE_DIR}/outside/Variant.cpp
+    ${PROJECT_SOURCE_DIR}/outside/Decimal.cpp ${PROJECT_SOURCE_DIR}/outside/ComError.cpp
+    ${PROJECT_SOURCE_DIR}/outside/Text.cpp)
   target_include_directories(closewright_com_client PRIVATE ${PROJECT_SOURCE_DIR})
   target_include_directories(closewright_com_client SYSTEM PRIVATE ${generated})
   add_dependencies(closewright_com_client closewright)

@@ -71,6 +71,11 @@ std::string SqlLiteral(const Variant& value) {
       literal += QuoteSqlText(text);
       return literal;
     }
+    case VariantType::LongLong:
+      return std::to_string(value.ToLongLong());
+    case VariantType::Decimal:
+      // The digits at their scale are the exact numeric literal of the same value and type.
+      return value.ToDecimal().ToString();
     case VariantType::Object:
       break;
   }

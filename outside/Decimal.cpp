@@ -310,6 +310,11 @@ Decimal Decimal::FromInteger(std::int64_t value) {
   return Decimal(negative, magnitude, 0);
 }
 
+std::optional<Decimal> Decimal::FromParts(bool negative, DecimalCoefficient coefficient, int scale) {
+  if (coefficient >= kLimit || scale < 0 || scale > kMaxPrecision) return std::nullopt;
+  return Decimal(negative, coefficient, scale);
+}
+
 std::optional<Decimal> Decimal::FromDouble(double value) {
   if (!std::isfinite(value)) return std::nullopt;
   char buffer[64];

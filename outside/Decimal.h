@@ -25,12 +25,17 @@ class Decimal {
   /// Server converts from text. `allowExponent` also takes `E[+|-]n`, as the shortest form of a double has.
   static ParseResult Parse(std::string_view text, bool allowExponent = false);
   static Decimal FromInteger(std::int64_t value);
+  /// The value `coefficient` / 10^scale, negated when `negative`; nullopt beyond 38 digits or a scale
+  /// outside 0..38.
+  static std::optional<Decimal> FromParts(bool negative, DecimalCoefficient coefficient, int scale);
   /// The decimal a double stands for: its shortest form that reads back as the same double. nullopt for
   /// infinities, NaN and magnitudes beyond 38 digits.
   static std::optional<Decimal> FromDouble(double value);
 
   bool IsNegative() const { return negative_; }
   bool IsZero() const { return coefficient_ == 0; }
+  /// The digits without the point or the sign: 123.45 has 12345.
+  DecimalCoefficient Coefficient() const { return coefficient_; }
   int Scale() const { return scale_; }
   /// Digits of the coefficient, at least 1: 123.45 has 5, 0.05 has 1.
   int Digits() const;
@@ -67,14 +72,16 @@ class Decimal {
 
   /// Compares values, whatever their scales: 1.50 equals 1.5.
   friend int Compare(const Decimal& a, const Decimal& b);
+  friend bool operator==(const Decimal& a, const Decimal& b) { return Compare(a, b) == 0; }
 
  private:
   Decimal(bool negative, DecimalCoefficient coefficient, int scale)
-      : negative_(negative && coefficient != 0), coefficient_(coefficient), scale_(scale) {}
+      : coefficient_(coefficient), scale_(scale), negative_(negative && coefficient != 0) {}
 
-  bool negative_ = false;
+  // The widest member first: a Variant holding a Decimal is then no larger than one holding a text.
   DecimalCoefficient coefficient_ = 0;
   int scale_ = 0;
+  bool negative_ = false;
 
   friend class DecimalArithmetic;
 };

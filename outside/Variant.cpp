@@ -61,6 +61,43 @@ std::int32_t RoundToLong(double value) {
   return static_cast<std::int32_t>(rounded);
 }
 
+std::int64_t RoundToLongLong(double value) {
+  if (std::isnan(value)) throw ComError::Runtime(error_number::kOverflow);
+  const double rounded = std::nearbyint(value);
+  // 2^63 is exact as a double; every double below it converts.
+  if (rounded < -9223372036854775808.0 || rounded >= 9223372036854775808.0) {
+    throw ComError::Runtime(error_number::kOverflow);
+  }
+  return static_cast<std::int64_t>(rounded);
+}
+
+// The integer nearest the decimal, a half going to the even neighbour, as a Double rounds to a Long: the
+// decimal's exact digits decide, so 2.5 gives 2 and 2.5000000000000000001 gives 3.
+std::int64_t RoundToEvenInteger(const Decimal& value) {
+  const std::optional<std::int64_t> whole = value.TruncatedToInteger();
+  if (!whole) throw ComError::Runtime(error_number::kOverflow);
+  // The fraction's digits are the coefficient's last `scale` ones: what the truncation dropped.
+  DecimalCoefficient scaleFactor = 1;
+  for (int i = 0; i < value.Scale(); ++i) scaleFactor *= 10;
+  const DecimalCoefficient dropped = value.Coefficient() % scaleFactor;
+  const DecimalCoefficient twiceDropped = dropped * 2;  // below 2 * 10^38, well inside 128 bits
+  const bool away = twiceDropped > scaleFactor || (twiceDropped == scaleFactor && *whole % 2 != 0);
+  if (!away) return *whole;
+  if (value.IsNegative()) {
+    if (*whole == std::numeric_limits<std::int64_t>::min()) throw ComError::Runtime(error_number::kOverflow);
+    return *whole - 1;
+  }
+  if (*whole == std::numeric_limits<std::int64_t>::max()) throw ComError::Runtime(error_number::kOverflow);
+  return *whole + 1;
+}
+
+std::int32_t NarrowToLong(std::int64_t value) {
+  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
+    throw ComError::Runtime(error_number::kOverflow);
+  }
+  return static_cast<std::int32_t>(value);
+}
+
 bool ParseIsoDate(std::string_view text, DateValue& date) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   const std::string copy(TrimWhitespace(text));
@@ -161,6 +198,10 @@ bool Variant::ToBoolean() const {
       return std::get<double>(value_) != 0.0;
     case VariantType::Date:
       return std::get<DateValue>(value_).days != 0.0;
+    case VariantType::LongLong:
+      return std::get<std::int64_t>(value_) != 0;
+    case VariantType::Decimal:
+      return !std::get<Decimal>(value_).IsZero();
     case VariantType::String: {
       const std::string& text = std::get<std::string>(value_);
       const std::string_view trimmed = TrimWhitespace(text);
@@ -192,8 +233,33 @@ std::int32_t Variant::ToLong() const {
       return RoundToLong(ParseNumber(std::get<std::string>(value_)));
     case VariantType::Object:
       TypeMismatch();
+    case VariantType::LongLong:
+      return NarrowToLong(std::get<std::int64_t>(value_));
+    case VariantType::Decimal:
+      return NarrowToLong(RoundToEvenInteger(std::get<Decimal>(value_)));
   }
   TypeMismatch();
+}
+
+std::int64_t Variant::ToLongLong() const {
+  switch (Type()) {
+    case VariantType::LongLong:
+      return std::get<std::int64_t>(value_);
+    case VariantType::Decimal:
+      return RoundToEvenInteger(std::get<Decimal>(value_));
+    case VariantType::Double:
+      return RoundToLongLong(std::get<double>(value_));
+    case VariantType::Date:
+      return RoundToLongLong(std::get<DateValue>(value_).days);
+    case VariantType::String: {
+      // Read exactly: a 64-bit integer has more digits than a double keeps.
+      const Decimal::ParseResult parsed = Decimal::Parse(std::get<std::string>(value_), true);
+      if (parsed.status == Decimal::ParseStatus::Ok) return RoundToEvenInteger(parsed.value);
+      return RoundToLongLong(ParseNumber(std::get<std::string>(value_)));
+    }
+    default:
+      return ToLong();
+  }
 }
 
 double Variant::ToDouble() const {
@@ -214,6 +280,10 @@ double Variant::ToDouble() const {
       return ParseNumber(std::get<std::string>(value_));
     case VariantType::Object:
       TypeMismatch();
+    case VariantType::LongLong:
+      return static_cast<double>(std::get<std::int64_t>(value_));
+    case VariantType::Decimal:
+      return std::get<Decimal>(value_).ToDouble();
   }
   TypeMismatch();
 }
@@ -268,8 +338,40 @@ std::string Variant::ToString() const {
       return std::get<std::string>(value_);
     case VariantType::Object:
       TypeMismatch();
+    case VariantType::LongLong:
+      return std::to_string(std::get<std::int64_t>(value_));
+    case VariantType::Decimal:
+      // Every digit at the value's scale, as the query's client shows a DECIMAL: VarBstrFromDec
+      // (learn.microsoft.com, "VarBstrFromDec function (oleauto.h)") documents only that it converts the
+      // decimal to text and fails with DISP_E_OVERFLOW or DISP_E_TYPEMISMATCH, so no digit is dropped here.
+      return std::get<Decimal>(value_).ToString();
   }
   TypeMismatch();
+}
+
+Decimal Variant::ToDecimal() const {
+  switch (Type()) {
+    case VariantType::Decimal:
+      return std::get<Decimal>(value_);
+    case VariantType::LongLong:
+      return Decimal::FromInteger(std::get<std::int64_t>(value_));
+    case VariantType::String: {
+      const Decimal::ParseResult parsed = Decimal::Parse(std::get<std::string>(value_), true);
+      if (parsed.status == Decimal::ParseStatus::Ok) return parsed.value;
+      if (parsed.status == Decimal::ParseStatus::TooManyDigits)
+        throw ComError::Runtime(error_number::kOverflow);
+      TypeMismatch();
+    }
+    case VariantType::Empty:
+    case VariantType::Boolean:
+    case VariantType::Long:
+      return Decimal::FromInteger(ToLong());
+    default: {
+      const std::optional<Decimal> exact = Decimal::FromDouble(ToDouble());
+      if (!exact) throw ComError::Runtime(error_number::kOverflow);
+      return *exact;
+    }
+  }
 }
 
 std::shared_ptr<Dispatch> Variant::ToObject() const {

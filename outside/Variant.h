@@ -5,11 +5,14 @@
 #include <string>
 #include <variant>
 
+#include "outside/Decimal.h"
+
 namespace closewright {
 
 class Dispatch;
 
-enum class VariantType { Empty, Null, Boolean, Long, Double, Date, String, Object };
+/// The kinds a Variant holds. LongLong and Decimal come last so that the earlier kinds keep their numbers.
+enum class VariantType { Empty, Null, Boolean, Long, Double, Date, String, Object, LongLong, Decimal };
 
 /// A date as the platform keeps it: days since 1899-12-30 00:00, the fraction being the time of day.
 struct DateValue {
@@ -18,12 +21,16 @@ struct DateValue {
 };
 
 /// The late-bound value type. Conversions follow the platform: text that is not a number gives error 13,
-/// a value out of range error 6, Null where a value is needed error 94.
+/// a value out of range error 6, Null where a value is needed error 94. A database's exact numbers keep
+/// their digits: a 64-bit integer as LongLong, a DECIMAL, NUMERIC or MONEY value as a Decimal at its
+/// column's scale.
 class Variant {
  public:
   Variant() = default;
   Variant(bool value) : value_(value) {}
   Variant(std::int32_t value) : value_(value) {}
+  Variant(std::int64_t value) : value_(value) {}
+  Variant(Decimal value) : value_(value) {}
   Variant(double value) : value_(value) {}
   Variant(DateValue value) : value_(value) {}
   Variant(std::string value) : value_(std::move(value)) {}
@@ -43,9 +50,13 @@ class Variant {
 
   bool ToBoolean() const;
   std::int32_t ToLong() const;
+  std::int64_t ToLongLong() const;
   double ToDouble() const;
   DateValue ToDate() const;
   std::string ToString() const;
+  /// The exact value: a Decimal as it is, an integer at scale 0, a Double as its shortest digits, a text
+  /// read as SQL Server reads a number.
+  Decimal ToDecimal() const;
   std::shared_ptr<Dispatch> ToObject() const;
 
   /// True when both hold the same type and value (objects: the same object).
@@ -59,7 +70,7 @@ class Variant {
     friend bool operator==(NullTag, NullTag) { return true; }
   };
   std::variant<EmptyTag, NullTag, bool, std::int32_t, double, DateValue, std::string,
-               std::shared_ptr<Dispatch>>
+               std::shared_ptr<Dispatch>, std::int64_t, Decimal>
       value_;
 };
 

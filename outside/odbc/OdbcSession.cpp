@@ -402,7 +402,9 @@ class OdbcSession final : public DatabaseSession {
   // is fetched into `table` when one is given. The first failure met is raised after the batch is drained.
   void Run(std::string_view text, ResultTable* table);
   ResultTable FetchResultSet(SQLHSTMT statement, std::string_view text);
-  Variant FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT type, std::string_view text);
+  Variant FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT type, std::int32_t scale,
+                     std::string_view text);
+  Variant FetchDecimal(SQLHSTMT statement, SQLUSMALLINT column, std::int32_t scale, std::string_view text);
   template <typename Char>
   Variant FetchText(SQLHSTMT statement, SQLUSMALLINT column, std::string_view text);
   template <typename Char>
@@ -652,14 +654,15 @@ ResultTable OdbcSession::FetchResultSet(SQLHSTMT statement, std::string_view tex
     std::vector<Variant> row;
     row.reserve(types.size());
     for (std::size_t index = 0; index < types.size(); ++index) {
-      row.push_back(FetchValue(statement, static_cast<SQLUSMALLINT>(index + 1), types[index], text));
+      row.push_back(FetchValue(statement, static_cast<SQLUSMALLINT>(index + 1), types[index],
+                               table.columnTypes[index].scale, text));
     }
     table.rows.push_back(std::move(row));
   }
   return table;
 }
 
-Variant OdbcSession::FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT type,
+Variant OdbcSession::FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT type, std::int32_t scale,
                                 std::string_view text) {
   SQLLEN indicator = 0;
   const auto get = [&](SQLSMALLINT cType, SQLPOINTER target, SQLLEN size) {
@@ -684,13 +687,14 @@ Variant OdbcSession::FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMAL
           value <= std::numeric_limits<std::int32_t>::max()) {
         return Variant(static_cast<std::int32_t>(value));
       }
-      return Variant(static_cast<double>(value));
+      return Variant(value);
     }
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      return FetchDecimal(statement, column, scale, text);
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-    case SQL_DECIMAL:
-    case SQL_NUMERIC: {
+    case SQL_DOUBLE: {
       double value = 0;
       if (!get(SQL_C_DOUBLE, &value, sizeof(value))) return Variant::Null();
       return Variant(value);
@@ -715,6 +719,34 @@ Variant OdbcSession::FetchValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMAL
       return wideText_ ? FetchText<SQLWCHAR>(statement, column, text)
                        : FetchText<SQLCHAR>(statement, column, text);
   }
+}
+
+// A decimal is fetched as the driver's text, which carries every digit the server sent: as a double it would
+// keep only about 15 (learn.microsoft.com "SQL to C Data Conversion Examples": SQL_DECIMAL 1234.56 to
+// SQL_C_CHAR is "1234.56"; a buffer too short for the fraction cuts digits off with 01004, which is
+// refused here). A text with fewer places than the column's scale is given the scale, so that MONEY 2.5 is
+// 2.5000 whichever driver sent it; digits are never rounded off.
+Variant OdbcSession::FetchDecimal(SQLHSTMT statement, SQLUSMALLINT column, std::int32_t scale,
+                                  std::string_view text) {
+  // 38 digits, a sign, a point and the terminator; more only from a driver's exponent form.
+  std::array<char, 128> buffer{};
+  SQLLEN indicator = 0;
+  const SQLRETURN rc = SQLGetData(statement, column, SQL_C_CHAR, buffer.data(),
+                                  static_cast<SQLLEN>(buffer.size()), &indicator);
+  if (!SQL_SUCCEEDED(rc)) throw StatementError(statement, text);
+  if (indicator == SQL_NULL_DATA) return Variant::Null();
+  const bool cut = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(buffer.size());
+  const std::string_view digits(buffer.data(), ClampLength(indicator, buffer.size() - 1));
+  const Decimal::ParseResult parsed = Decimal::Parse(digits, true);
+  if (cut || parsed.status != Decimal::ParseStatus::Ok) {
+    throw ComError(error_number::kOverflow, ProviderName(),
+                   "The driver sent the decimal \"" + std::string(digits) +
+                       "\", which is no number of at most 38 digits.");
+  }
+  if (scale > parsed.value.Scale()) {
+    if (const std::optional<Decimal> padded = parsed.value.Rescaled(scale)) return Variant(*padded);
+  }
+  return Variant(parsed.value);
 }
 
 template <typename Char>

@@ -515,7 +515,10 @@ void SqliteSession::RunSql(const std::string& sql, const Statement& s, BatchCont
   StepAll(statement.get(), s, [&](sqlite3_stmt* row) {
     std::vector<Variant> values;
     values.reserve(static_cast<std::size_t>(columns));
-    for (int c = 0; c < columns; ++c) values.push_back(ToVariant(row, c, types[static_cast<std::size_t>(c)]));
+    for (int c = 0; c < columns; ++c) {
+      const auto index = static_cast<std::size_t>(c);
+      values.push_back(ToVariant(row, c, types[index], result.columnTypes[index], s.line));
+    }
     result.rows.push_back(std::move(values));
   });
   context.captured = true;

@@ -57,8 +57,11 @@ struct SqlValue {
 /// `line`.
 SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line);
 
-/// A fetched column as the client sees it, given the column's declared type.
-Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type);
+/// A fetched column as the client sees it, given the column's declared type and the type the client is told
+/// (`client`): a DECIMAL, NUMERIC or MONEY column's number comes as a Decimal at the column's scale; one that
+/// needs more than 38 digits there fails the statement at `line` with the server's overflow.
+Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type, const ColumnType& client,
+                  std::int32_t line);
 
 /// Binds a client's value for a column of type `type` (nullptr: not known) as an INSERT of its literal
 /// stores it: into an exact numeric column converted as cw_convert_number converts (StoresAsItIs, else

@@ -102,9 +102,36 @@ SqlValue ConvertValue(const SqlValue& v, const TypeInfo& type, std::int32_t line
   }
 }
 
-Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
+namespace {
+
+// SQL Server sends a DECIMAL, NUMERIC, MONEY or SMALLMONEY value with every digit of its column's scale, and
+// its client holds it as a decimal (learn.microsoft.com ADO "DataTypeEnum": adNumeric, "an exact numeric
+// value with a fixed precision and scale"): MONEY 2.5 is 2.5000. The engine stores an exact value as an
+// integer or as the double whose shortest digits are the value.
+Variant ExactNumberVariant(sqlite3_stmt* row, int column, int storage, std::int32_t scale,
+                           std::int32_t line) {
+  const std::optional<Decimal> stored =
+      storage == SQLITE_INTEGER
+          ? std::optional<Decimal>(Decimal::FromInteger(sqlite3_column_int64(row, column)))
+          : Decimal::FromDouble(sqlite3_column_double(row, column));
+  const std::optional<Decimal> atScale = stored ? stored->Rescaled(scale) : std::nullopt;
+  if (!atScale) {
+    throw StatementFailure{
+        ServerError{8115, "22003", "Arithmetic overflow error converting float to data type numeric."}, line};
+  }
+  return Variant(*atScale);
+}
+
+}  // namespace
+
+Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type, const ColumnType& client,
+                  std::int32_t line) {
   const int storage = sqlite3_column_type(row, column);
   if (storage == SQLITE_NULL) return Variant::Null();
+  if ((client.kind == ColumnKind::ExactNumeric || client.kind == ColumnKind::Money) &&
+      (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)) {
+    return ExactNumberVariant(row, column, storage, client.scale, line);
+  }
   switch (type.kind) {
     case ValueKind::Bit:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
@@ -143,7 +170,9 @@ Variant ToVariant(sqlite3_stmt* row, int column, const TypeInfo& type) {
       if (v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max()) {
         return Variant(static_cast<std::int32_t>(v));
       }
-      return Variant(static_cast<double>(v));
+      // A BIGINT beyond 32 bits keeps every digit, as ADO's adBigInt, "an eight-byte signed integer"
+      // ("DataTypeEnum"), does; a double would not.
+      return Variant(v);
     }
     case SQLITE_FLOAT:
       return Variant(sqlite3_column_double(row, column));
@@ -211,6 +240,21 @@ void BindStoredValue(sqlite3_stmt* statement, int index, const Variant& value, c
       text = value.ToString();
       source = {SourceValue::Storage::Text, 0, 0, text};
       break;
+    case VariantType::LongLong:
+      source = {SourceValue::Storage::Integer, value.ToLongLong(), 0, {}};
+      break;
+    case VariantType::Decimal: {
+      // Into an exact column the digits are converted as SQL Server converts the literal; elsewhere the
+      // value is stored as the engine stores a number.
+      const Decimal number = value.ToDecimal();
+      text = number.ToString();
+      source = {SourceValue::Storage::Text, 0, 0, text};
+      const std::optional<std::int64_t> whole = number.TruncatedToInteger();
+      if (!exact && number.Scale() == 0 && whole) source = {SourceValue::Storage::Integer, *whole, 0, {}};
+      if (!exact && source.storage == SourceValue::Storage::Text)
+        source = {SourceValue::Storage::Real, 0, number.ToDouble(), {}};
+      break;
+    }
     case VariantType::Object:
       throw ComError::Runtime(error_number::kTypeMismatch);
   }

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace closewright::windows {
 namespace {
@@ -12,6 +13,39 @@ struct BstrDeleter {
   void operator()(OLECHAR* text) const noexcept { SysFreeString(text); }
 };
 using OwnedBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
+
+// A DECIMAL holds a 96-bit unsigned integer, a sign (DECIMAL_NEG) and a scale of 0 to 28
+// (learn.microsoft.com, "DECIMAL structure (wtypes.h)" and "2.2.26 DECIMAL" of the OLE Automation protocol).
+// A value outside that has no DECIMAL of the same digits; it is refused with the platform's overflow rather
+// than rounded, as the VarDecFrom conversions return DISP_E_OVERFLOW when the data does not fit the
+// destination type.
+constexpr int kLargestDecimalScale = 28;
+const DecimalCoefficient kDecimalLimit = static_cast<DecimalCoefficient>(1) << 96;
+
+DECIMAL ToDecimalStruct(const Decimal& value) {
+  if (value.Scale() > kLargestDecimalScale || value.Coefficient() >= kDecimalLimit) {
+    throw ComError(
+        error_number::kOverflow, "Closewright",
+        "The decimal " + value.ToString() +
+            " does not fit a VARIANT's DECIMAL, which holds at most 28 places and 96 bits of digits.");
+  }
+  DECIMAL out{};
+  out.scale = static_cast<BYTE>(value.Scale());
+  out.sign = static_cast<BYTE>(value.IsNegative() ? DECIMAL_NEG : 0);
+  out.Hi32 = static_cast<ULONG>(value.Coefficient() >> 64);
+  out.Lo64 = static_cast<ULONGLONG>(value.Coefficient());
+  return out;
+}
+
+Decimal FromDecimalStruct(const DECIMAL& value) {
+  const DecimalCoefficient coefficient =
+      (static_cast<DecimalCoefficient>(value.Hi32) << 64) | static_cast<DecimalCoefficient>(value.Lo64);
+  if (value.scale > kLargestDecimalScale) throw ComError::Runtime(error_number::kOverflow);
+  const std::optional<Decimal> out =
+      Decimal::FromParts((value.sign & DECIMAL_NEG) != 0, coefficient, value.scale);
+  if (!out) throw ComError::Runtime(error_number::kOverflow);
+  return *out;
+}
 
 int ToInt(std::size_t length) {
   if (length > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
@@ -90,6 +124,15 @@ void ToVariant(const Variant& value, VARIANT* out) {
       V_BSTR(out) = Utf8ToBstr(value.ToString());
       V_VT(out) = VT_BSTR;
       return;
+    case VariantType::LongLong:
+      V_VT(out) = VT_I8;
+      V_I8(out) = value.ToLongLong();
+      return;
+    case VariantType::Decimal:
+      // The DECIMAL fills the whole VARIANT, its reserved word being the type's: the type is set after.
+      V_DECIMAL(out) = ToDecimalStruct(value.ToDecimal());
+      V_VT(out) = VT_DECIMAL;
+      return;
     case VariantType::Object:
       break;
   }
@@ -120,6 +163,10 @@ Variant FromVariant(const VARIANT& value) {
       return Variant(static_cast<std::int32_t>(V_I2(&plain)));
     case VT_I4:
       return Variant(static_cast<std::int32_t>(V_I4(&plain)));
+    case VT_I8:
+      return Variant(static_cast<std::int64_t>(V_I8(&plain)));
+    case VT_DECIMAL:
+      return Variant(FromDecimalStruct(V_DECIMAL(&plain)));
     case VT_R4:
       return Variant(static_cast<double>(V_R4(&plain)));
     case VT_R8:

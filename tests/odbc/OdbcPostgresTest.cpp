@@ -87,16 +87,24 @@ TEST_F(OdbcPostgresTest, QuerySkipsRowCountsAndReturnsTheFirstResultSet) {
   ASSERT_EQ(table.rows.size(), 1u);
   EXPECT_EQ(table.rows[0][0], Variant(std::int32_t{7}));
   EXPECT_EQ(table.rows[0][1], Variant("x期"));
-  EXPECT_EQ(table.rows[0][2], Variant(1.5));
+  EXPECT_EQ(table.rows[0][2].Type(), VariantType::Decimal);
+  EXPECT_EQ(table.rows[0][2].ToString(), "1.5");
   EXPECT_TRUE(table.rows[0][3].IsNull());
   EXPECT_EQ(table.TypeOf(0).kind, ColumnKind::Integer);
   EXPECT_EQ(table.TypeOf(1).kind, ColumnKind::Text);
   EXPECT_EQ(table.TypeOf(2).kind, ColumnKind::ExactNumeric);
-  // A decimal column's precision and scale are what a client needs to show 2.5 as 2.5000.
-  const ColumnType amount = session->Query("SELECT CAST(2.5 AS numeric(19,4)) AS FAmount").TypeOf(0);
+  // A decimal column's precision and scale are what a client needs to show 2.5 as 2.5000; its values come
+  // from the driver's text, with the nineteen digits a double could not hold.
+  const ResultTable amounts = session->Query(
+      "SELECT CAST(2.5 AS numeric(19,4)) AS FAmount, CAST(-123456789012345.6789 AS numeric(19,4)) AS FLarge");
+  const ColumnType amount = amounts.TypeOf(0);
   EXPECT_EQ(amount.kind, ColumnKind::ExactNumeric);
   EXPECT_EQ(amount.precision, 19);
   EXPECT_EQ(amount.scale, 4);
+  ASSERT_EQ(amounts.rows.size(), 1u);
+  EXPECT_EQ(amounts.rows[0][0].Type(), VariantType::Decimal);
+  EXPECT_EQ(amounts.rows[0][0].ToString(), "2.5000");
+  EXPECT_EQ(amounts.rows[0][1].ToString(), "-123456789012345.6789");
 }
 
 TEST_F(OdbcPostgresTest, ConnectionLostBeforeTheCommitIsReportedAsNotCommitted) {

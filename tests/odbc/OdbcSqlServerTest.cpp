@@ -87,7 +87,9 @@ std::vector<std::string> TableLines(DatabaseSession& session, const std::string&
           line += value.ToBoolean() ? "1" : "0";
           break;
         case VariantType::Long:
+        case VariantType::LongLong:
         case VariantType::Double:
+        case VariantType::Decimal:
           line += FormatDouble(value.ToDouble());
           break;
         case VariantType::Date:

@@ -85,7 +85,7 @@ TEST_F(OdbcSqliteTest, QueryReturnsEveryRowWithNullsAndColumnTypes) {
   ASSERT_EQ(table.rows.size(), 2u);
   const std::vector<Variant>& first = table.rows[0];
   EXPECT_EQ(first[0], Variant(std::int32_t{1}));
-  EXPECT_EQ(first[1], Variant(5000000000.0));  // too large for a Long
+  EXPECT_EQ(first[1], Variant(std::int64_t{5000000000}));  // too large for a Long
   EXPECT_EQ(first[2], Variant(0.25));
   EXPECT_EQ(first[3], Variant(12.5));
   EXPECT_EQ(first[4], Variant("first"));

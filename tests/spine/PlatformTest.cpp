@@ -48,6 +48,51 @@ TEST(Variant, ConvertsToBooleanAndText) {
   EXPECT_EQ(ErrorNumberOf([] { Variant::Null().ToString(); }), 94);
 }
 
+Decimal DecimalOf(const char* text) {
+  return Decimal::Parse(text).value;
+}
+
+// The exact kinds keep every digit a double would lose, and convert to the others as a Double does: Long
+// rounds half to even on the exact digits and overflows with error 6, text keeps the scale.
+TEST(Variant, ExactNumbersKeepTheirDigitsAndConvertAsTheOtherNumbers) {
+  const Variant big(std::int64_t{9007199254740993});
+  EXPECT_EQ(big.Type(), VariantType::LongLong);
+  EXPECT_EQ(big.ToString(), "9007199254740993");
+  EXPECT_EQ(big.ToLongLong(), 9007199254740993);
+  EXPECT_EQ(big.ToDouble(), 9007199254740992.0);
+  EXPECT_EQ(ErrorNumberOf([&] { big.ToLong(); }), 6);
+  EXPECT_EQ(Variant(std::int64_t{-2147483648}).ToLong(), -2147483647 - 1);
+  EXPECT_EQ(Variant("9007199254740993").ToLongLong(), 9007199254740993);
+
+  const Variant money(DecimalOf("2.5000"));
+  EXPECT_EQ(money.Type(), VariantType::Decimal);
+  EXPECT_EQ(money.ToString(), "2.5000");
+  EXPECT_EQ(money.ToDouble(), 2.5);
+  EXPECT_EQ(money.ToLong(), 2);
+  EXPECT_EQ(Variant(DecimalOf("3.5")).ToLong(), 4);
+  EXPECT_EQ(Variant(DecimalOf("-2.5")).ToLong(), -2);
+  EXPECT_EQ(Variant(DecimalOf("2.50000000000000000001")).ToLong(), 3);  // a double would say 2.5
+  EXPECT_EQ(Variant(DecimalOf("-0.5")).ToLong(), 0);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(DecimalOf("2147483647.5")).ToLong(); }), 6);
+  EXPECT_EQ(Variant(DecimalOf("-2147483648.4")).ToLong(), -2147483647 - 1);
+  EXPECT_EQ(ErrorNumberOf([] { Variant(DecimalOf("99999999999999999999")).ToLongLong(); }), 6);
+  EXPECT_EQ(Variant(DecimalOf("0.1234567890123456789")).ToString(), "0.1234567890123456789");
+  EXPECT_FALSE(Variant(DecimalOf("0.00")).ToBoolean());
+
+  // Equal values are equal whatever their scales; a Decimal is no Double.
+  EXPECT_EQ(money, Variant(DecimalOf("2.5")));
+  EXPECT_FALSE(money == Variant(2.5));
+  EXPECT_EQ(Variant(2.5).ToDecimal().ToString(), "2.5");
+  EXPECT_EQ(Variant(" 12.340 ").ToDecimal().ToString(), "12.340");
+  EXPECT_EQ(ErrorNumberOf([] { Variant("12x").ToDecimal(); }), 13);
+
+  // A literal of the value, and the value at a column's scale, keep the digits.
+  EXPECT_EQ(SqlLiteral(Variant(DecimalOf("-123.4500"))), "-123.4500");
+  EXPECT_EQ(SqlLiteral(big), "9007199254740993");
+  EXPECT_EQ(FormatAtScale(money, 4), "2.5000");
+  EXPECT_EQ(FormatAtScale(big, 0), "9007199254740993");
+}
+
 TEST(Variant, FormatsDoublesInTheShortestFormUpTo15Digits) {
   EXPECT_EQ(FormatDouble(2011 + 0.0001 * 3), "2011.0003");
   EXPECT_EQ(FormatDouble(2011 + 0.0001 * 10), "2011.001");

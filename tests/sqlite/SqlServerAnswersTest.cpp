@@ -417,7 +417,12 @@ TEST_F(SqlServerAnswersInTheEngine, NamesTypesAndRefusalsAsTheServerReadsThem) {
 // (Transact-SQL)": accurate to a ten-thousandth). A derived column has no name unless an alias gives it one
 // ("Assigning Result Set Column Names"). What the provider cannot type it calls unknown.
 TEST_F(SqlServerAnswersInTheEngine, ResultsCarryTheServersTypesAndNames) {
-  session_->Execute("INSERT INTO N (FPrice, FAmount, FCash) VALUES (123.456, 1, 2.5)");
+  session_->Execute("INSERT INTO N (FPrice, FAmount, FCash) VALUES (123.456, 123456.7890123456, 2.5)");
+  // An exact number's value is a Decimal at its column's scale, as the server sends it.
+  auto exact = [](const Variant& value) {
+    return std::string(value.Type() == VariantType::Decimal ? "decimal " : "not a decimal ") +
+           value.ToString();
+  };
   auto described = [](const ResultTable& result, std::size_t column) {
     const ColumnType type = result.TypeOf(column);
     static constexpr const char* kKinds[] = {"unknown", "int",   "bit",  "numeric",
@@ -431,6 +436,10 @@ TEST_F(SqlServerAnswersInTheEngine, ResultsCarryTheServersTypesAndNames) {
   EXPECT_EQ(described(columns, 1), "numeric(28,10)");
   EXPECT_EQ(described(columns, 2), "money(19,4)");
   EXPECT_EQ(described(columns, 3), "int(10,0)");
+  const std::vector<Variant>& stored = columns.rows.at(0);
+  EXPECT_EQ(exact(stored.at(0)), "decimal 123.46");
+  EXPECT_EQ(exact(stored.at(1)), "decimal 123456.7890123456");
+  EXPECT_EQ(exact(stored.at(2)), "decimal 2.5000");
 
   const ResultTable expressions = session_->Query(
       "DECLARE @m MONEY = 2 SELECT 2.5, CAST(1 AS MONEY), 5/@m, FPrice * 2, SUM(FAmount), LEN('ab'), "
@@ -444,7 +453,21 @@ TEST_F(SqlServerAnswersInTheEngine, ResultsCarryTheServersTypesAndNames) {
   EXPECT_EQ(described(expressions, 5), "int(10,0)");
   EXPECT_EQ(described(expressions, 6), "numeric(11,1)");
   EXPECT_EQ(described(expressions, 7), "float(0,0)");
-  EXPECT_EQ(expressions.rows.at(0).at(2).ToString(), "2.5");
+  const std::vector<Variant>& computed = expressions.rows.at(0);
+  EXPECT_EQ(exact(computed.at(0)), "decimal 2.5");
+  EXPECT_EQ(exact(computed.at(1)), "decimal 1.0000");
+  EXPECT_EQ(exact(computed.at(2)), "decimal 2.5000");
+  EXPECT_EQ(exact(computed.at(3)), "decimal 246.92");
+  EXPECT_EQ(exact(computed.at(4)), "decimal 123456.7890123456");
+  // A column of no told type keeps the engine's number; a float stays a Double.
+  EXPECT_EQ(computed.at(6), Variant(std::int32_t{1}));
+  EXPECT_EQ(computed.at(7), Variant(123.46));
+  // A BIGINT keeps the digits beyond a double's 2^53; one that fits 32 bits stays a Long.
+  const ResultTable integers =
+      session_->Query("SELECT CAST(9007199254740993 AS BIGINT), -9007199254740993, CAST(2 AS BIGINT)");
+  EXPECT_EQ(integers.rows.at(0).at(0), Variant(std::int64_t{9007199254740993}));
+  EXPECT_EQ(exact(integers.rows.at(0).at(1)), "decimal -9007199254740993");
+  EXPECT_EQ(integers.rows.at(0).at(2), Variant(std::int32_t{2}));
 
   // Every way of naming an item keeps its name; a UNION's types combine the lists', so none is told.
   const ResultTable named =

@@ -138,7 +138,8 @@ TEST_F(SqliteProvider, DecimalSumsAreExact) {
   EXPECT_EQ(
       Scalar(*session_, "SELECT FICMOInterID FROM OPCostBalance GROUP BY FICMOInterID HAVING sum(FEndBal)=0"),
       Variant(std::int32_t{7}));
-  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FEndBal) FROM OPCostBalance WHERE FICMOInterID = 7"), Variant(0.0));
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FEndBal) FROM OPCostBalance WHERE FICMOInterID = 7"),
+            Variant(Decimal::FromInteger(0)));
   // As a window function too, and over ten tenths.
   EXPECT_EQ(Scalar(*session_,
                    "SELECT s FROM (SELECT FID, sum(FEndBal) OVER (ORDER BY FID) AS s FROM OPCostBalance) x "
@@ -167,7 +168,7 @@ TEST_F(SqliteProvider, DividingByZeroRaises8134AndUndoesTheWholeStatement) {
   EXPECT_EQ(zero.NativeError(), 8134);
   EXPECT_EQ(zero.SqlState(), "22012");
   EXPECT_EQ(zero.Description(), "Divide by zero error encountered.");
-  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FEndBal) FROM OPCostBalance"), Variant(4.0));
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FEndBal) FROM OPCostBalance"), Variant(Decimal::FromInteger(4)));
   EXPECT_EQ(Scalar(*session_, "SELECT -7 / 2"), Variant(std::int32_t{-3}));
   EXPECT_EQ(FailureOf(*session_, "SELECT 7 % (FID - FID) FROM OPCostBalance").NativeError(), 8134);
 }
@@ -351,9 +352,9 @@ TEST_F(SqliteProvider, QueryReturnsTheFirstResultSetWithPlatformTypes) {
   ASSERT_EQ(result.rows.size(), 1u);
   EXPECT_EQ(result.rows[0][0], Variant("2011.03"));
   EXPECT_EQ(result.rows[0][1], Variant(std::int32_t{2011}));
-  EXPECT_EQ(result.rows[0][2], Variant(2.0));
+  EXPECT_EQ(result.rows[0][2], Variant(Decimal::FromInteger(2)));
   EXPECT_TRUE(result.rows[0][3].IsNull());
-  EXPECT_EQ(result.rows[0][4], Variant(3000000000.0));
+  EXPECT_EQ(result.rows[0][4], Variant(Decimal::FromInteger(3000000000)));  // a DECIMAL(10,0) literal
   EXPECT_TRUE(session_->Query("DECLARE @a INT").columns.empty());
 }
 

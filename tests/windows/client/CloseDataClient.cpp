@@ -1,6 +1,7 @@
 // A COM client of closewright.dll, run under Wine by tests/windows/run-wine-tests. It checks what a caller
 // on Windows relies on: registration, the class and its interfaces, the type library, the interface-ID
-// resource, late-bound calls through IDispatch and the errors they report.
+// resource, late-bound calls through IDispatch and the errors they report, and the server's conversions of
+// values to and from VARIANTs against the platform's own.
 //
 //   closewright_com_client registered <dll> <sqlite database>   after regsvr32
 //   closewright_com_client unregistered                         before regsvr32 and after regsvr32 /u
@@ -20,6 +21,7 @@
 
 #include "Closewright_h.h"
 #include "registration/Identifiers.h"
+#include "tests/windows/client/ValueConversions.h"
 
 namespace {
 
@@ -446,6 +448,7 @@ bool RegistryKeyExists(const std::wstring& key) {
 const std::wstring kClassKey = L"CLSID\\" + ToWide(closewright::ToString(closewright::kClsidCCloseData));
 
 int Registered(const wchar_t* dllPath, const wchar_t* database) {
+  CheckValueConversions(Check);
   Check(_wcsicmp(RegistryText(kClassKey + L"\\InprocServer32", nullptr).c_str(), dllPath) == 0 &&
             RegistryText(kClassKey + L"\\InprocServer32", L"ThreadingModel") == L"Apartment",
         "the class is registered in process with the apartment threading model");
