@@ -492,6 +492,10 @@ void LastIdentity(sqlite3_context* ctx, int, sqlite3_value**) {
   if (value) return sqlite3_result_int64(ctx, *value);
   sqlite3_result_null(ctx);
 }
+void LastError(sqlite3_context* ctx, int, sqlite3_value**) {
+  FunctionHost* host = HostOf(ctx);
+  sqlite3_result_int(ctx, host == nullptr ? 0 : host->LastError());
+}
 
 }  // namespace functions
 

@@ -275,7 +275,6 @@ bool NeedsRearranging(const std::vector<Token>& tokens, std::size_t begin, std::
 // @@ROWCOUNT and the like become calls of the functions that answer them.
 Token SystemVariableToken(const Token& t) {
   const std::string name = ToUpperAscii(t.text);
-  if (name == "@@ERROR") return MakeToken(TokenKind::Word, "0", t.line);
   const FunctionEntry* entry = FindTsqlFunction(name, Spelling::Niladic);
   if (entry == nullptr) throw Unsupported(name, t.line);
   return MakeToken(TokenKind::Word, std::string(entry->sqliteName) + "()", t.line);
