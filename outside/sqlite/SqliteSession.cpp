@@ -276,6 +276,7 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
   BatchContext context{batch, result, false, std::nullopt};
   try {
     CheckSyntax(*plan);
+    RefuseIdentityUpdates(plan->statements);
     for (const Statement& statement : plan->statements) RunStatement(statement, context);
   } catch (const StatementFailure& failure) {
     lastError_ = failure.error.number;
@@ -448,6 +449,7 @@ void SqliteSession::RunAutocommitted(std::int32_t line, const std::function<void
 void SqliteSession::Run(const Statement& s, BatchContext& context) {
   switch (s.kind) {
     case StatementKind::Sql:
+      RefuseIdentityUpdate(s);
       RunSql(s.sql, s, context);
       return;
     case StatementKind::Insert:

@@ -217,6 +217,8 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::optional<std::int64_t> MaximumIdentity(const TableInfo& table);
   std::optional<ServerError> IdentityInsertRefusal(const TableInfo& table, bool hasColumnList,
                                                    bool named) const;
+  void RefuseIdentityUpdate(const Statement& s);
+  void RefuseIdentityUpdates(const std::vector<Statement>& statements);
   void RunInsert(const Statement& s, BatchContext& context);
   /// Rows of InsertRows: `count` rows from the row `first`.
   struct RowSpan {

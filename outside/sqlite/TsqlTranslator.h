@@ -152,6 +152,7 @@ class Translator {
   void RefuseSelectExtensions(std::size_t begin, std::size_t end, bool allowTop) const;
   Statement ParseSelect(std::size_t& pos, std::size_t limit);
   Statement ParseUpdate(std::size_t& pos, std::size_t limit);
+  std::vector<std::string> UpdatedColumns(std::size_t i, std::size_t end) const;
   Statement ParseDelete(std::size_t& pos, std::size_t limit);
 
   // ---- INSERT (TsqlInsert.cpp) ----
