@@ -337,8 +337,17 @@ TEST_F(SqlServerAnswersInTheEngine, DateVariablesAndConversionsRoundOrFailAsTheS
       {"SELECT CAST('2011-02-30' AS DATETIME)", "", 242},
       // [ERR] 529: a number converts to DATETIME (days since 1900) but not to DATE.
       {"SELECT CAST(1 AS DATE)", "", 529},
+      // [DT] "n* is zero to three digits ... that represent the fractional seconds": a fourth digit makes
+      // the text no datetime (241), in CAST, variables and columns alike; SMALLDATETIME reads the same
+      // forms [SDT]. DATETIME2 takes seven [DT2].
+      {"SELECT CAST('2020-01-01 12:00:00.123' AS DATETIME)", "2020-01-01 12:00:00.123", 0},
+      {"SELECT CAST('2020-01-01 12:00:00.1234' AS DATETIME)", "", 241},
+      {"DECLARE @d DATETIME SET @d = '2020-01-01T12:00:00.1230'", "", 241},
+      {"INSERT INTO E (FAt) VALUES ('20200101 12:00:00.1234')", "", 241},
+      {"INSERT INTO E (FMinute) VALUES ('2020-01-01 12:00:29.9991')", "", 241},
+      {"SELECT CONVERT(DATETIME2(4), '2020-01-01 12:00:00.1234')", "2020-01-01 12:00:00.1234", 0},
   };
-  session_->Execute("CREATE TABLE E (FMinute SMALLDATETIME NULL, FDay DATE NULL)");
+  session_->Execute("CREATE TABLE E (FMinute SMALLDATETIME NULL, FDay DATE NULL, FAt DATETIME NULL)");
   for (const Case& c : cases) {
     if (c.native != 0) {
       EXPECT_EQ(testing::FailureOf(*session_, c.batch).NativeError(), c.native) << c.batch;
