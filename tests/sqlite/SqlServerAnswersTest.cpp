@@ -9,6 +9,7 @@
 //   [DT]   "datetime (Transact-SQL)", section "Rounding of datetime fractional second precision"
 //   [SDT]  "smalldatetime (Transact-SQL)", [DATE] "date (Transact-SQL)", [DT2] "datetime2 (Transact-SQL)"
 //   [ERR]  "Database engine events and errors": 296, 529
+//   [PREC] "Data type precedence (Transact-SQL)"
 
 #include <gtest/gtest.h>
 
@@ -315,6 +316,27 @@ TEST_F(SqlServerAnswersInTheEngine, SmalldatetimeDateAndDatetime2AreStoredAtThei
   // ns tell two DATETIME2 values apart.
   EXPECT_EQ(Value("SELECT COUNT(*) FROM E WHERE FDay = '2011-04-01 18:00'"), "1");
   EXPECT_EQ(Value("SELECT COUNT(*) FROM E WHERE FExact = '2011-04-01 10:00:00.1234568'"), "0");
+}
+
+// [PREC] two operands of different types compare at the type of higher precedence, datetime2 > datetime >
+// smalldatetime > date, whichever side it stands on: a DATE is midnight beside a DATETIME, a DATETIME keeps
+// its seconds beside a SMALLDATETIME and its milliseconds beside a DATETIME2.
+TEST_F(SqlServerAnswersInTheEngine, DateColumnsOfDifferentTypesCompareAtTheHigherType) {
+  session_->Execute(
+      "CREATE TABLE P (FID INT PRIMARY KEY, FDay DATE NULL, FAt DATETIME NULL, FMinute SMALLDATETIME NULL, "
+      "FExact DATETIME2 NULL)\r\n"
+      "INSERT INTO P VALUES (1, '2011-04-01', '2011-04-01 10:00:20', '2011-04-01 10:00', "
+      "'2011-04-01 10:00:20.0000001'), (2, '2011-04-01', '2011-04-01', '2011-04-01', '2011-04-01')");
+  struct Case {
+    const char* where;
+    const char* count;
+  } cases[] = {
+      {"FDay = FAt", "1"},       {"FAt = FDay", "1"},   {"FMinute < FAt", "1"},
+      {"P.FAt = P.FExact", "1"}, {"FExact > FAt", "1"}, {"FMinute = FDay", "1"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Value(std::string("SELECT COUNT(*) FROM P WHERE ") + c.where), c.count) << c.where;
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM P a, P b WHERE a.FDay < b.FAt"), "2");
 }
 
 TEST_F(SqlServerAnswersInTheEngine, DateVariablesAndConversionsRoundOrFailAsTheServers) {
