@@ -663,22 +663,7 @@ void SetSqliteStatementHook(SqliteStatementHook hook) {
   statementHook = std::move(hook);
 }
 
-namespace {
-
-// SQLite 3.40 lets a join probe an automatic index through a Bloom filter of the values' bytes, which drops
-// every row whose text the collation calls equal but that is written otherwise: a DATE beside a DATETIME of
-// midnight ('2011-04-01' and '2011-04-01 00:00:00.000') finds no partner. The filter is switched off on every
-// connection that carries the collations (0x00080000 is SQLite's SQLITE_BloomFilter optimisation bit, which
-// SQLITE_TESTCTRL_OPTIMIZATIONS disables); tests/sqlite/SqlServerAnswersTest.cpp joins such dates.
-void KeepCollationsExactInJoins(sqlite3* db) noexcept {
-  constexpr unsigned kBloomFilter = 0x00080000;
-  sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db, kBloomFilter);
-}
-
-}  // namespace
-
 int RegisterSqliteDialect(sqlite3* db) {
-  KeepCollationsExactInJoins(db);
   return sqlite::RegisterSqlServerFunctions(db, nullptr);
 }
 
@@ -722,7 +707,6 @@ std::unique_ptr<DatabaseSession> OpenSqliteSession(
   if (*path != ":memory:") sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   // Temporary tables, sorts and statement journals live in temporary files, which the OS caches: held in
   // memory they grow with the rows a statement touches, and a large close would need memory in proportion.
-  KeepCollationsExactInJoins(db.get());
   sqlite3_exec(db.get(),
                "PRAGMA recursive_triggers=OFF; PRAGMA foreign_keys=ON; PRAGMA temp_store=FILE; "
                "PRAGMA cache_size=-65536;",
