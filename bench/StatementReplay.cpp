@@ -76,6 +76,8 @@ class ReplayHost final : public sqlite::FunctionHost {
   std::int64_t RowCount() noexcept override { return rowCount_; }
   std::int64_t TransactionCount() noexcept override { return 1; }
   std::optional<std::int64_t> LastIdentity() noexcept override { return last_; }
+  // Only statements that ran without an error are recorded, and the close reads no @@ERROR.
+  std::int32_t LastError() noexcept override { return 0; }
 
   /// A statement wrote the identity table: the table it names is read again on next use. The provider writes
   /// the row of a table whenever it sets the identity other than by handing out the next value, and only

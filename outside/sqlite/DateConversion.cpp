@@ -52,8 +52,9 @@ struct DateReader {
   }
 };
 
-// hh:mm[:ss[.fffffff]] [AM|PM], as ticks since midnight.
-bool ReadTime(DateReader& r, std::int64_t& ticks) {
+// hh:mm[:ss[.fffffff]] [AM|PM], as ticks since midnight; `fractionDigits` is how many digits of a second
+// the text gives.
+bool ReadTime(DateReader& r, std::int64_t& ticks, int& fractionDigits) {
   int h = 0;
   int mi = 0;
   int sec = 0;
@@ -66,6 +67,7 @@ bool ReadTime(DateReader& r, std::int64_t& ticks) {
       int digits = 0;
       if (!r.Digits(1, 7, digits)) return false;
       fraction = digits;
+      fractionDigits = static_cast<int>(r.i - start);
       for (std::size_t k = r.i - start; k < 7; ++k) fraction *= 10;
     }
   }
@@ -88,13 +90,14 @@ struct DateReading {
   enum class Status { Instant, NotADate, NoSuchDay } status = Status::NotADate;
   std::int64_t day = 0;   // since 1899-12-30
   std::int64_t time = 0;  // ticks since midnight
+  int fractionDigits = 0;
 };
 
 DateReading ReadDateText(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   // An empty text is the first day of 1900, as SQL Server converts it.
-  if (text.empty()) return {DateReading::Status::Instant, DayNumber(1900, 1, 1), 0};
+  if (text.empty()) return {DateReading::Status::Instant, DayNumber(1900, 1, 1), 0, 0};
   DateReader r{text};
   int y = 0;
   int m = 0;
@@ -121,16 +124,17 @@ DateReading ReadDateText(std::string_view text) {
     return {};
   }
   std::int64_t time = 0;
+  int fractionDigits = 0;
   if (!r.Done()) {
     if (!(r.Eat('T') || r.Eat(' '))) return {};
     r.Blanks();
-    if (!ReadTime(r, time) || !r.Done()) return {};
+    if (!ReadTime(r, time, fractionDigits) || !r.Done()) return {};
   }
   if (y < 1 || m < 1 || m > 12 || d < 1 ||
       static_cast<unsigned>(d) > DaysInMonth(y, static_cast<unsigned>(m)))
-    return {DateReading::Status::NoSuchDay, 0, 0};
+    return {DateReading::Status::NoSuchDay, 0, 0, 0};
   return {DateReading::Status::Instant, DayNumber(y, static_cast<unsigned>(m), static_cast<unsigned>(d)),
-          time};
+          time, fractionDigits};
 }
 
 struct DayRange {
@@ -260,9 +264,13 @@ std::optional<DateType> DateTypeOf(const TypeDeclaration& declaration) {
 DateConversion ConvertDateText(std::string_view text, DateType target) {
   const DateReading reading = ReadDateText(text);
   if (reading.status == DateReading::Status::NotADate) return NotADate();
+  // DATETIME reads "zero to three digits" of a second (learn.microsoft.com "datetime (Transact-SQL)",
+  // "Element ranges"), and SMALLDATETIME the same forms, whose seconds round by DATETIME's ticks
+  // ("smalldatetime (Transact-SQL)": 29.998 and 29.999 seconds): a fourth digit makes the text no date.
+  const bool legacy = target.kind == DateKind::DateTime || target.kind == DateKind::SmallDateTime;
+  if (legacy && reading.fractionDigits > 3) return NotADate();
   // A day the calendar does not have: DATETIME and SMALLDATETIME call it out of range, the newer types a
   // text that is no date.
-  const bool legacy = target.kind == DateKind::DateTime || target.kind == DateKind::SmallDateTime;
   if (reading.status == DateReading::Status::NoSuchDay) return legacy ? OutOfRange(target) : NotADate();
   std::int64_t day = reading.day;
   std::int64_t time = reading.time;

@@ -82,6 +82,7 @@ constexpr FunctionEntry kCatalogue[] = {
      0},
     {"@@ROWCOUNT", "cw_rowcount", 0, 0, "-> int", Volatile(functions::RowCount), Niladic, None, 0},
     {"@@TRANCOUNT", "cw_trancount", 0, 0, "-> int", Volatile(functions::TransactionCount), Niladic, None, 0},
+    {"@@ERROR", "cw_error", 0, 0, "-> int", Volatile(functions::LastError), Niladic, None, 0},
     // What the translated texts call: CAST and CONVERT, identity values, the checks of CREATE TABLE.
     {"", "cw_convert_number", 2, 2, "value, type declaration -> exact number", functions::ConvertNumber,
      Internal, None, 0, Declared},

@@ -25,6 +25,8 @@ class FunctionHost {
   virtual std::int64_t RowCount() noexcept = 0;
   virtual std::int64_t TransactionCount() noexcept = 0;
   virtual std::optional<std::int64_t> LastIdentity() noexcept = 0;
+  /// @@ERROR: the number of the error the last statement raised, 0 after one that succeeded.
+  virtual std::int32_t LastError() noexcept = 0;
 };
 
 /// What every implementation shares: raising a SQL Server error through the session that registered the
@@ -53,6 +55,7 @@ void NextIdentity(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void RowCount(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void TransactionCount(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void LastIdentity(sqlite3_context* ctx, int argc, sqlite3_value** argv);
+void LastError(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 // The exact SUM and AVG, as aggregates and window functions.
 void SumStep(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 void SumInverse(sqlite3_context* ctx, int argc, sqlite3_value** argv);

@@ -131,6 +131,29 @@ std::optional<ServerError> SqliteSession::IdentityInsertRefusal(const TableInfo&
                          "' can only be specified when a column list is used and IDENTITY_INSERT is ON."};
 }
 
+// An identity column keeps the values it was given: SQL Server refuses an UPDATE that assigns one with 8102
+// (learn.microsoft.com "Database engine events and errors", 8000-8999) when it compiles the statement.
+void SqliteSession::RefuseIdentityUpdate(const Statement& s) {
+  if (!s.isUpdate || s.updatedColumns.empty()) return;
+  const TableInfo* table = LookupTable(s.table);
+  if (table == nullptr || !table->identity) return;
+  for (const std::string& column : s.updatedColumns) {
+    if (!EqualsIgnoringCase(column, table->identity->column)) continue;
+    throw StatementFailure{
+        ServerError{8102, "42000", "Cannot update identity column '" + table->identity->column + "'."},
+        s.line};
+  }
+}
+
+// The server compiles a batch whole, so an UPDATE of an identity column of a table that exists runs
+// nothing of its batch; one of a table the batch creates is refused when it is reached.
+void SqliteSession::RefuseIdentityUpdates(const std::vector<Statement>& statements) {
+  for (const Statement& s : statements) {
+    RefuseIdentityUpdate(s);
+    RefuseIdentityUpdates(s.children);
+  }
+}
+
 void SqliteSession::RunInsert(const Statement& s, BatchContext& context) {
   const sqlite::InsertTarget& insert = *s.insert;
   const TableInfo* table = LookupTable(insert.table);

@@ -263,6 +263,7 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
   try {
     plan = PlanFor(batch);
   } catch (const sqlite::TsqlError& error) {
+    lastError_ = error.nativeError;
     throw ToComError(ServerError{error.nativeError, error.sqlState, error.message}, error.line, batch);
   }
   RefuseAfterTransactionEnded("this batch was not run", batch);
@@ -272,17 +273,66 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
     std::unordered_map<std::string_view, StatementHandle>& checked;
     ~ForgetChecked() { checked.clear(); }
   } forget{checked_};
+  BatchContext context{batch, result, false, std::nullopt};
   try {
     CheckSyntax(*plan);
-    BatchContext context{batch, result, false};
-    for (const Statement& statement : plan->statements) RunTopLevel(statement, context);
+    RefuseIdentityUpdates(plan->statements);
+    for (const Statement& statement : plan->statements) RunStatement(statement, context);
   } catch (const StatementFailure& failure) {
+    lastError_ = failure.error.number;
     ComError error = ToComError(failure.error, failure.line, batch);
     // SQLite itself rolls a transaction back after a few errors (a full disk, say): that too ends it.
     if (inTransaction_ &&
         (DoomsTheTransaction(failure.error.number) || sqlite3_get_autocommit(db_.get()) != 0))
       RollBackAfter(error);
+    // A client reading the batch's results in order meets an earlier statement's error first.
+    if (context.firstFailure)
+      throw ToComError(context.firstFailure->error, context.firstFailure->line, batch);
     throw error;
+  }
+  if (context.firstFailure) throw ToComError(context.firstFailure->error, context.firstFailure->line, batch);
+}
+
+// With XACT_ABORT OFF, the server's default, "only the Transact-SQL statement that raised the error is
+// rolled back and the transaction continues processing" for these errors, and the batch goes on with its
+// next statement (learn.microsoft.com "SET XACT_ABORT (Transact-SQL)"; all are severity 16, "general errors
+// that can be corrected by the user", "Database Engine error severities"): a missing value (515), identity
+// refusals (544, 545, 8101, 8107), constraint conflicts (547, 2601, 2627), division by zero (8134, with
+// ANSI_WARNINGS ON as every ODBC and OLE DB client connects), text too long (8152) and arithmetic overflow
+// (8115, 220). Any other error ends the batch, as 207 and 208 do at run time.
+bool SqliteSession::EndsOnlyTheStatement(std::int32_t number) {
+  switch (number) {
+    case 220:
+    case 515:
+    case 544:
+    case 545:
+    case 547:
+    case 2601:
+    case 2627:
+    case 8101:
+    case 8107:
+    case 8115:
+    case 8134:
+    case 8152:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One statement of the batch or of a block. @@ERROR "is cleared and reset on each statement executed"
+// (learn.microsoft.com "@@ERROR (Transact-SQL)"): 0 after a statement that succeeded, the error's number
+// after one that failed. IF resets it once its condition is read; a block leaves it to its statements.
+void SqliteSession::RunStatement(const Statement& statement, BatchContext& context) {
+  try {
+    RunTopLevel(statement, context);
+    if (statement.kind != StatementKind::If && statement.kind != StatementKind::Block) lastError_ = 0;
+  } catch (const StatementFailure& failure) {
+    // SQLite ends the transaction by itself after a few errors (a full disk): nothing may run outside it.
+    const bool transactionEnded = inTransaction_ && sqlite3_get_autocommit(db_.get()) != 0;
+    if (!EndsOnlyTheStatement(failure.error.number) || transactionEnded) throw;
+    lastError_ = failure.error.number;
+    if (!context.firstFailure) context.firstFailure = failure;
   }
 }
 
@@ -363,9 +413,11 @@ int SqliteSession::BeginImmediateWithoutWaiting() {
   return rc;
 }
 
-// Outside a transaction each statement commits by itself, as under the server's autocommit.
+// Outside a transaction each statement commits by itself, as under the server's autocommit; the statements
+// of an IF or a block too, so that an error in one leaves the others done.
 void SqliteSession::RunTopLevel(const Statement& statement, BatchContext& context) {
-  if (inTransaction_ || !Writes(statement)) {
+  if (inTransaction_ || !Writes(statement) || statement.kind == StatementKind::If ||
+      statement.kind == StatementKind::Block) {
     Run(statement, context);
     return;
   }
@@ -397,6 +449,7 @@ void SqliteSession::RunAutocommitted(std::int32_t line, const std::function<void
 void SqliteSession::Run(const Statement& s, BatchContext& context) {
   switch (s.kind) {
     case StatementKind::Sql:
+      RefuseIdentityUpdate(s);
       RunSql(s.sql, s, context);
       return;
     case StatementKind::Insert:
@@ -416,15 +469,16 @@ void SqliteSession::Run(const Statement& s, BatchContext& context) {
       return;
     case StatementKind::If: {
       const SqlValue condition = EvaluateScalar(s.sql, s.line);
+      lastError_ = 0;
       if (condition.type == SQLITE_INTEGER && condition.integer != 0) {
-        Run(s.children[0], context);
+        RunStatement(s.children[0], context);
       } else if (s.children.size() > 1) {
-        Run(s.children[1], context);
+        RunStatement(s.children[1], context);
       }
       return;
     }
     case StatementKind::Block:
-      for (const Statement& child : s.children) Run(child, context);
+      for (const Statement& child : s.children) RunStatement(child, context);
       return;
     case StatementKind::NoOp:
       return;
@@ -558,12 +612,14 @@ void SqliteSession::RunAssign(const Statement& s) {
       last.push_back(SqlValue::From(row, static_cast<int>(i)));
     any = true;
   });
-  // No row leaves the variables as they were; otherwise the last row wins.
+  // No row leaves the variables as they were; otherwise the last row wins. A value that does not convert
+  // fails the statement before any variable changes, as the batch goes on after some such errors.
   if (!any) return;
-  for (std::size_t i = 0; i < s.targets.size(); ++i) {
-    Variable& variable = variables_.at(s.targets[i]);
-    variable.value = ConvertValue(last[i], variable.type, s.line);
-  }
+  std::vector<SqlValue> converted;
+  for (std::size_t i = 0; i < s.targets.size(); ++i)
+    converted.push_back(ConvertValue(last[i], variables_.at(s.targets[i]).type, s.line));
+  for (std::size_t i = 0; i < s.targets.size(); ++i)
+    variables_.at(s.targets[i]).value = std::move(converted[i]);
 }
 
 void SqliteSession::ExecuteInternal(const std::string& sql, const Statement& s) {

@@ -152,12 +152,15 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::int64_t RowCount() noexcept override { return rowCount_; }
   std::int64_t TransactionCount() noexcept override { return inTransaction_ ? 1 : 0; }
   std::optional<std::int64_t> LastIdentity() noexcept override { return lastIdentity_; }
+  std::int32_t LastError() noexcept override { return lastError_; }
 
  private:
   struct BatchContext {
     std::string_view text;
     ResultTable* result = nullptr;
     bool captured = false;
+    // The first statement-terminating error of the batch, raised when the batch has run to its end.
+    std::optional<StatementFailure> firstFailure;
   };
   struct Variable {
     TypeInfo type;
@@ -173,6 +176,8 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::pair<std::int64_t, std::int64_t> SchemaVersions();
   void RunBatch(std::string_view batch, ResultTable* result);
   static bool DoomsTheTransaction(std::int32_t number);
+  static bool EndsOnlyTheStatement(std::int32_t number);
+  void RunStatement(const Statement& statement, BatchContext& context);
   void RollBackAfter(const ComError& error) noexcept;
   void CheckSyntax(const Plan& plan);
   static bool Writes(const Statement& statement);
@@ -215,6 +220,8 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::optional<std::int64_t> MaximumIdentity(const TableInfo& table);
   std::optional<ServerError> IdentityInsertRefusal(const TableInfo& table, bool hasColumnList,
                                                    bool named) const;
+  void RefuseIdentityUpdate(const Statement& s);
+  void RefuseIdentityUpdates(const std::vector<Statement>& statements);
   void RunInsert(const Statement& s, BatchContext& context);
   /// Rows of InsertRows: `count` rows from the row `first`.
   struct RowSpan {
@@ -260,6 +267,7 @@ class SqliteSession final : public DatabaseSession, public FunctionHost {
   std::optional<ServerError> pendingError_;
   std::int64_t rowCount_ = 0;
   std::optional<std::int64_t> lastIdentity_;
+  std::int32_t lastError_ = 0;  // @@ERROR, kept from batch to batch as the server keeps it per session
   std::string lastIdentityKey_;
   IdentityState* lastIdentityState_ = nullptr;
   std::list<std::pair<std::string, std::shared_ptr<const Plan>>> plans_;

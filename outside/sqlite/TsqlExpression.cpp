@@ -275,7 +275,6 @@ bool NeedsRearranging(const std::vector<Token>& tokens, std::size_t begin, std::
 // @@ROWCOUNT and the like become calls of the functions that answer them.
 Token SystemVariableToken(const Token& t) {
   const std::string name = ToUpperAscii(t.text);
-  if (name == "@@ERROR") return MakeToken(TokenKind::Word, "0", t.line);
   const FunctionEntry* entry = FindTsqlFunction(name, Spelling::Niladic);
   if (entry == nullptr) throw Unsupported(name, t.line);
   return MakeToken(TokenKind::Word, std::string(entry->sqliteName) + "()", t.line);
@@ -383,6 +382,7 @@ class TokenSink {
     if (!rearrange_) return std::move(out_);
     RewriteCasts(tokens_);
     RewriteDivision(tokens_);
+    CompareDatesAtTheHigherType(tokens_, types_);
     TypeArithmetic(tokens_, types_);
     if (selectList_ != nullptr) *selectList_ = DescribeSelectList(tokens_, types_);
     return Join(tokens_, 0, tokens_.size());
@@ -497,7 +497,8 @@ class SelectListAliases {
 std::string Translator::Translate(std::size_t begin, std::size_t end, const std::string& target,
                                   std::vector<ResultColumn>* selectList) const {
   const TypeSources types{&declared_, catalog_ ? &catalog_ : nullptr, &createdInBatch_, target};
-  TokenSink sink(NeedsRearranging(t_, begin, end), end - begin, types, selectList);
+  TokenSink sink(NeedsRearranging(t_, begin, end) || ComparesTwoNames(t_, begin, end), end - begin, types,
+                 selectList);
   SelectListAliases aliases;
   // Only a range with a `+` can join texts; the long VALUES lists of a bulk load have none to look for.
   const bool mayJoinTexts = std::any_of(t_.begin() + static_cast<std::ptrdiff_t>(begin),

@@ -106,12 +106,13 @@ struct ResultColumn {
 struct Statement {
   StatementKind kind = StatementKind::Sql;
   std::int32_t line = 0;
-  std::string sql;                   // translated text (If: the condition as a SELECT yielding 0 or 1)
-  bool syntaxChecked = false;        // sql is a text SQLite parses as written, checked before the batch runs
-  bool returnsRows = false;          // a SELECT whose rows go to the client
-  bool isUpdate = false;             // an UPDATE (names the statement in error 515)
-  std::vector<std::string> targets;  // Assign: the variables, in select-list order
-  bool readsItsTargets = false;      // Assign: an expression reads a variable the statement assigns
+  std::string sql;             // translated text (If: the condition as a SELECT yielding 0 or 1)
+  bool syntaxChecked = false;  // sql is a text SQLite parses as written, checked before the batch runs
+  bool returnsRows = false;    // a SELECT whose rows go to the client
+  bool isUpdate = false;       // an UPDATE (names the statement in error 515)
+  std::vector<std::string> updatedColumns;  // UPDATE: the columns its SET assigns, as written
+  std::vector<std::string> targets;         // Assign: the variables, in select-list order
+  bool readsItsTargets = false;             // Assign: an expression reads a variable the statement assigns
   std::vector<VariableDeclaration> declarations;
   std::vector<Statement> children;  // Block: the statements; If: then and optionally else
   std::optional<InsertTarget> insert;

@@ -82,9 +82,41 @@ Statement Translator::ParseUpdate(std::size_t& pos, std::size_t limit) {
   if (At(i).IsWord("TOP")) throw Unsupported("UPDATE TOP", t_[i].line);
   const ObjectName target = ParseObjectName(i);
   s.table = target.name;
+  s.updatedColumns = UpdatedColumns(i, end);
   s.sql = "UPDATE " + QuotedTarget(target) + " " + Translate(i, end, target.name);
   s.syntaxChecked = true;
   return s;
+}
+
+// The columns the SET clause from `i` assigns: `c = ...` and `t.c = ...`.
+std::vector<std::string> Translator::UpdatedColumns(std::size_t i, std::size_t end) const {
+  std::vector<std::string> columns;
+  while (i < end && !t_[i].IsWord("SET")) ++i;
+  const auto isName = [](const Token& t) {
+    return t.kind == TokenKind::Word || t.kind == TokenKind::QuotedName || t.kind == TokenKind::TempName;
+  };
+  bool itemStarts = true;
+  int depth = 0;
+  for (++i; i < end; ++i) {
+    const Token& t = t_[i];
+    if (t.IsPunct('(')) ++depth;
+    if (t.IsPunct(')')) --depth;
+    if (depth != 0 || t.IsPunct(')')) {
+      itemStarts = false;
+      continue;
+    }
+    if (t.IsWord("FROM") || t.IsWord("WHERE") || t.IsWord("OPTION")) break;
+    if (t.IsPunct(',')) {
+      itemStarts = true;
+      continue;
+    }
+    if (!itemStarts) continue;
+    itemStarts = false;
+    std::size_t name = i;
+    while (isName(At(name)) && At(name + 1).IsPunct('.')) name += 2;
+    if (isName(At(name)) && At(name + 1).IsOperator("=")) columns.push_back(At(name).text);
+  }
+  return columns;
 }
 
 Statement Translator::ParseDelete(std::size_t& pos, std::size_t limit) {

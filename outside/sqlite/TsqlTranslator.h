@@ -71,6 +71,12 @@ void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources);
 /// INTERSECT combines the lists.
 std::vector<ResultColumn> DescribeSelectList(std::vector<Token>& tokens, const TypeSources& sources);
 
+// ---- comparisons of two date columns (TsqlDateComparison.cpp) ----
+/// Whether tokens [begin, end) compare two names, which CompareDatesAtTheHigherType may need to rearrange.
+bool ComparesTwoNames(const std::vector<Token>& tokens, std::size_t begin, std::size_t end);
+/// Compares two date columns of different types at the type of higher precedence, by naming its collation.
+void CompareDatesAtTheHigherType(std::vector<Token>& tokens, const TypeSources& sources);
+
 class TokenSink;
 
 class Translator {
@@ -152,6 +158,7 @@ class Translator {
   void RefuseSelectExtensions(std::size_t begin, std::size_t end, bool allowTop) const;
   Statement ParseSelect(std::size_t& pos, std::size_t limit);
   Statement ParseUpdate(std::size_t& pos, std::size_t limit);
+  std::vector<std::string> UpdatedColumns(std::size_t i, std::size_t end) const;
   Statement ParseDelete(std::size_t& pos, std::size_t limit);
 
   // ---- INSERT (TsqlInsert.cpp) ----

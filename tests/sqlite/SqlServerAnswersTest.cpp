@@ -10,6 +10,7 @@
 //   [SDT]  "smalldatetime (Transact-SQL)", [DATE] "date (Transact-SQL)", [DT2] "datetime2 (Transact-SQL)"
 //   [ERR]  "Database engine events and errors": 296, 529
 //   [CASE] "CASE (Transact-SQL)", "Return types"; [ROUND] "ROUND (Transact-SQL)"
+//   [PREC] "Data type precedence (Transact-SQL)"
 
 #include <gtest/gtest.h>
 
@@ -359,6 +360,30 @@ TEST_F(SqlServerAnswersInTheEngine, SmalldatetimeDateAndDatetime2AreStoredAtThei
   EXPECT_EQ(Value("SELECT COUNT(*) FROM E WHERE FExact = '2011-04-01 10:00:00.1234568'"), "0");
 }
 
+// [PREC] two operands of different types compare at the type of higher precedence, datetime2 > datetime >
+// smalldatetime > date, whichever side it stands on: a DATE is midnight beside a DATETIME, a DATETIME keeps
+// its seconds beside a SMALLDATETIME and its milliseconds beside a DATETIME2.
+TEST_F(SqlServerAnswersInTheEngine, DateColumnsOfDifferentTypesCompareAtTheHigherType) {
+  session_->Execute(
+      "CREATE TABLE P (FID INT PRIMARY KEY, FDay DATE NULL, FAt DATETIME NULL, FMinute SMALLDATETIME NULL, "
+      "FExact DATETIME2 NULL)\r\n"
+      "INSERT INTO P VALUES (1, '2011-04-01', '2011-04-01 10:00:20', '2011-04-01 10:00', "
+      "'2011-04-01 10:00:20.0000001'), (2, '2011-04-01', '2011-04-01', '2011-04-01', '2011-04-01')");
+  struct Case {
+    const char* where;
+    const char* count;
+  } cases[] = {
+      {"FDay = FAt", "1"},       {"FAt = FDay", "1"},   {"FMinute < FAt", "1"},
+      {"P.FAt = P.FExact", "1"}, {"FExact > FAt", "1"}, {"FMinute = FDay", "1"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Value(std::string("SELECT COUNT(*) FROM P WHERE ") + c.where), c.count) << c.where;
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM P a, P b WHERE a.FDay < b.FAt"), "2");
+  // A join of the two meets them through an automatic index, whose filter must not tell the texts apart.
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM P a JOIN P b ON b.FAt = a.FDay"), "2");
+  EXPECT_EQ(Value("SELECT COUNT(*) FROM P a JOIN P b ON a.FDay = b.FAt"), "2");
+}
+
 TEST_F(SqlServerAnswersInTheEngine, DateVariablesAndConversionsRoundOrFailAsTheServers) {
   struct Case {
     const char* batch;
@@ -379,8 +404,17 @@ TEST_F(SqlServerAnswersInTheEngine, DateVariablesAndConversionsRoundOrFailAsTheS
       {"SELECT CAST('2011-02-30' AS DATETIME)", "", 242},
       // [ERR] 529: a number converts to DATETIME (days since 1900) but not to DATE.
       {"SELECT CAST(1 AS DATE)", "", 529},
+      // [DT] "n* is zero to three digits ... that represent the fractional seconds": a fourth digit makes
+      // the text no datetime (241), in CAST, variables and columns alike; SMALLDATETIME reads the same
+      // forms [SDT]. DATETIME2 takes seven [DT2].
+      {"SELECT CAST('2020-01-01 12:00:00.123' AS DATETIME)", "2020-01-01 12:00:00.123", 0},
+      {"SELECT CAST('2020-01-01 12:00:00.1234' AS DATETIME)", "", 241},
+      {"DECLARE @d DATETIME SET @d = '2020-01-01T12:00:00.1230'", "", 241},
+      {"INSERT INTO E (FAt) VALUES ('20200101 12:00:00.1234')", "", 241},
+      {"INSERT INTO E (FMinute) VALUES ('2020-01-01 12:00:29.9991')", "", 241},
+      {"SELECT CONVERT(DATETIME2(4), '2020-01-01 12:00:00.1234')", "2020-01-01 12:00:00.1234", 0},
   };
-  session_->Execute("CREATE TABLE E (FMinute SMALLDATETIME NULL, FDay DATE NULL)");
+  session_->Execute("CREATE TABLE E (FMinute SMALLDATETIME NULL, FDay DATE NULL, FAt DATETIME NULL)");
   for (const Case& c : cases) {
     if (c.native != 0) {
       EXPECT_EQ(testing::FailureOf(*session_, c.batch).NativeError(), c.native) << c.batch;

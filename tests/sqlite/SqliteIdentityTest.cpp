@@ -103,6 +103,44 @@ TEST_F(SqliteIdentity, IdentityInsertDecidesWhetherAnExplicitValueIsKept) {
   EXPECT_EQ(NextId("Live"), 1002);
 }
 
+// SQL Server refuses to assign an identity column when it compiles the UPDATE, IDENTITY_INSERT or not, so
+// nothing of a batch naming a table that exists runs; for a table the batch creates, the batch ends there
+// (learn.microsoft.com "Database engine events and errors", 8000 to 8999: 8102 "Cannot update identity
+// column '%.*ls'."). A comparison with the identity column in the SET clause assigns nothing to it.
+TEST_F(SqliteIdentity, AnUpdateOfTheIdentityColumnIsRefusedBeforeItsBatchRuns) {
+  session_->Execute("INSERT INTO Live(FName) VALUES ('a')\r\nINSERT INTO Other(FName) VALUES ('b')");
+  struct Case {
+    const char* batch;
+    std::int32_t line;
+  } cases[] = {
+      {"UPDATE Live SET FName = 'x'\r\nUPDATE Live SET FID = FID + 100", 2},
+      {"UPDATE Live SET FName = 'x'\r\nSET IDENTITY_INSERT Other ON\r\n"
+       "IF 1 = 1 BEGIN UPDATE dbo.Other SET FName = 'y', [fid] = 3 END",
+       3},
+      {"DECLARE @v INT\r\nUPDATE Live SET FName = 'x'\r\nUPDATE Live SET FName = 'z', fid = @v", 3},
+  };
+  for (const Case& c : cases) {
+    const ComError error = FailureOf(*session_, c.batch);
+    EXPECT_EQ(error.NativeError(), 8102) << c.batch;
+    EXPECT_EQ(error.SqlState(), "42000") << c.batch;
+    EXPECT_EQ(error.FailingLine(), c.line) << c.batch;
+    EXPECT_NE(error.Description().find("Cannot update identity column '"), std::string::npos);
+  }
+  EXPECT_EQ(Number(*session_, "SELECT COUNT(*) FROM Live WHERE FID = 1 AND FName = 'a'"), 1);
+  EXPECT_EQ(Number(*session_, "SELECT COUNT(*) FROM Other WHERE FID = 10 AND FName = 'b'"), 1);
+  session_->Execute("UPDATE Live SET FName = CASE WHEN FID = 1 THEN 'fid' END WHERE FID = 1");
+  EXPECT_EQ(Number(*session_, "SELECT COUNT(*) FROM Live WHERE FID = 1 AND FName = 'fid'"), 1);
+
+  const ComError created = FailureOf(*session_,
+                                     "CREATE TABLE New (FID INT IDENTITY(1,1) NOT NULL, a INT NULL)\r\n"
+                                     "INSERT INTO New(a) VALUES (1)\r\n"
+                                     "UPDATE New SET FID = 5\r\n"
+                                     "INSERT INTO New(a) VALUES (2)");
+  EXPECT_EQ(created.NativeError(), 8102);
+  EXPECT_EQ(created.FailingLine(), 3);
+  EXPECT_EQ(Number(*session_, "SELECT SUM(FID * 10 + a) FROM New"), 11);
+}
+
 TEST_F(SqliteIdentity, RolledBackValuesAreNotHandedOutAgain) {
   session_->Execute("INSERT INTO Live(FName) VALUES ('kept')");
   session_->BeginTransaction();

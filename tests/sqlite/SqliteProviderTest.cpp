@@ -59,6 +59,70 @@ TEST_F(SqliteProvider, ThirdStatementFailureLeavesTheFirstTwoDoneUntilRollback) 
   EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{0}));
 }
 
+// With XACT_ABORT OFF a statement-terminating error undoes only its statement and the batch goes on, in
+// blocks too ("SET XACT_ABORT (Transact-SQL)": a foreign key error in a transaction, "the other statements
+// execute successfully and the transaction is successfully committed"). @@ERROR holds the last statement's
+// error number and 0 after one that succeeded; IF resets it ("@@ERROR (Transact-SQL)": "cleared and reset
+// on each statement executed"). The client meets the first error when it reads the batch's results.
+TEST_F(SqliteProvider, AStatementTerminatingErrorEndsOnlyItsStatementAndTheBatchGoesOn) {
+  session_->BeginTransaction();
+  const ComError error = FailureOf(*session_,
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'A')\r\n"
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'B')\r\n"
+                                   "INSERT INTO OPCostBalance(FYear) VALUES (@@ERROR)\r\n"
+                                   "INSERT INTO ICMO(FInterID, FBillNo) VALUES (2, NULL)\r\n"
+                                   "IF @@ERROR = 515 BEGIN\r\n"
+                                   "  INSERT INTO OPCostBalance(FYear) VALUES (@@ERROR)\r\n"
+                                   "  UPDATE ICMO SET FStatus = 1 / 0\r\n"
+                                   "  INSERT INTO OPCostBalance(FYear) VALUES (@@ERROR)\r\n"
+                                   "  INSERT INTO ICMO(FInterID, FBillNo) VALUES (3, 'C')\r\n"
+                                   "END\r\n"
+                                   "INSERT INTO OPCostBalance(FYear) VALUES (@@ERROR)");
+  EXPECT_EQ(error.NativeError(), 2627);
+  EXPECT_EQ(error.FailingLine(), 2);
+  const ResultTable errors = session_->Query("SELECT FYear FROM OPCostBalance ORDER BY FID");
+  ASSERT_EQ(errors.rows.size(), 4u);
+  EXPECT_EQ(errors.rows[0][0], Variant(std::int32_t{2627}));
+  EXPECT_EQ(errors.rows[1][0], Variant(std::int32_t{0}));
+  EXPECT_EQ(errors.rows[2][0], Variant(std::int32_t{8134}));
+  EXPECT_EQ(errors.rows[3][0], Variant(std::int32_t{0}));
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FInterID * 10 + FStatus) FROM ICMO"), Variant(std::int32_t{40}));
+  // The raised error still lets the owner roll the whole call back.
+  session_->Rollback();
+  EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{0}));
+
+  // Outside a transaction each statement after the error commits by itself.
+  EXPECT_EQ(FailureOf(*session_,
+                      "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'A')\r\n"
+                      "INSERT INTO ICMO(FInterID, FBillNo) VALUES (2, 'a')\r\n"
+                      "INSERT INTO ICMO(FInterID, FBillNo) VALUES (3, 'C')")
+                .NativeError(),
+            2601);
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FInterID) FROM ICMO"), Variant(std::int32_t{4}));
+}
+
+// A batch-aborting error (208) or a transaction-dooming one (245) still ends the batch after an earlier
+// statement-terminating error; the client reads the earlier error first.
+TEST_F(SqliteProvider, ABatchEndingErrorAfterAStatementErrorStillEndsTheBatch) {
+  session_->BeginTransaction();
+  const ComError aborted = FailureOf(*session_,
+                                     "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'A')\r\n"
+                                     "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'B')\r\n"
+                                     "INSERT INTO NoSuchTable(a) VALUES (1)\r\n"
+                                     "INSERT INTO ICMO(FInterID, FBillNo) VALUES (4, 'D')");
+  EXPECT_EQ(aborted.NativeError(), 2627);
+  EXPECT_EQ(aborted.FailingLine(), 2);
+  EXPECT_EQ(Scalar(*session_, "SELECT SUM(FInterID) FROM ICMO"), Variant(std::int32_t{1}));
+  const ComError doomed = FailureOf(*session_,
+                                    "INSERT INTO ICMO(FInterID, FBillNo) VALUES (1, 'B')\r\n"
+                                    "INSERT INTO ICMO(FInterID, FBillNo) VALUES ('five', 'E')\r\n"
+                                    "INSERT INTO ICMO(FInterID, FBillNo) VALUES (6, 'F')");
+  EXPECT_EQ(doomed.NativeError(), 2627);
+  EXPECT_EQ(FailureOf(*session_, "SELECT 1").NativeError(), 3998);
+  session_->Rollback();
+  EXPECT_EQ(Scalar(*session_, "SELECT COUNT(*) FROM ICMO"), Variant(std::int32_t{0}));
+}
+
 TEST_F(SqliteProvider, ASyntaxErrorAnywhereRunsNothingOfTheBatch) {
   const ComError error = FailureOf(
       *session_, "INSERT INTO ICMO(FInterID) VALUES (1)\r\nINSERT INTO ICMO(FInterID) VALUES (2,,)");
