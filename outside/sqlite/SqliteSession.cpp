@@ -297,9 +297,10 @@ void SqliteSession::RunBatch(std::string_view batch, ResultTable* result) {
 // rolled back and the transaction continues processing" for these errors, and the batch goes on with its
 // next statement (learn.microsoft.com "SET XACT_ABORT (Transact-SQL)"; all are severity 16, "general errors
 // that can be corrected by the user", "Database Engine error severities"): a missing value (515), identity
-// refusals (544, 545, 8101, 8107), constraint conflicts (547, 2601, 2627), division by zero (8134, with
-// ANSI_WARNINGS ON as every ODBC and OLE DB client connects), text too long (8152) and arithmetic overflow
-// (8115, 220). Any other error ends the batch, as 207 and 208 do at run time.
+// refusals (544, 545, 8101, 8107), constraint conflicts (547, 2601, 2627), text too long (8152), and
+// division by zero and arithmetic overflow (8134, 8115, 220): "When ANSI_WARNINGS is ON (the default) ...
+// Arithmetic errors cause the query to end, but the batch doesn't abort" ("SET ARITHABORT
+// (Transact-SQL)"). Any other error ends the batch, as 207 and 208 do at run time.
 bool SqliteSession::EndsOnlyTheStatement(std::int32_t number) {
   switch (number) {
     case 220:
