@@ -73,8 +73,7 @@ bool ComparesTwoNames(const std::vector<Token>& tokens, std::size_t begin, std::
 // SQL Server converts the operand of lower precedence to the other's type; SQLite compares two columns under
 // the left one's collation, which takes the right value at the left column's type (a DATE would equal a
 // DATETIME on the same day at any time). Where the right column's type is the higher, its collation is named
-// after it. The operands' types are the typing's: its description of a select list of the operands over the
-// statement's tables.
+// after it. The operands' types are the typing's, over the statement's tables.
 void CompareDatesAtTheHigherType(std::vector<Token>& tokens, const TypeSources& sources) {
   if (tokens.empty() || tokens[0].IsWord("WITH")) return;  // a common table expression hides the tables
   std::vector<NameComparison> comparisons;
@@ -82,24 +81,16 @@ void CompareDatesAtTheHigherType(std::vector<Token>& tokens, const TypeSources& 
     if (auto found = NameComparisonAt(tokens, i)) comparisons.push_back(*found);
   }
   if (comparisons.empty()) return;
-  std::vector<Token> probe{MakeToken(TokenKind::Word, "SELECT", tokens[0].line)};
+  std::vector<std::pair<std::size_t, std::size_t>> operands;
   for (const NameComparison& c : comparisons) {
-    for (const auto& [first, last] : {c.left, c.right}) {
-      if (probe.size() > 1) probe.push_back(MakeToken(TokenKind::Punct, ",", tokens[first].line));
-      probe.insert(probe.end(), tokens.begin() + static_cast<std::ptrdiff_t>(first),
-                   tokens.begin() + static_cast<std::ptrdiff_t>(last));
-    }
+    operands.push_back(c.left);
+    operands.push_back(c.right);
   }
-  probe.push_back(MakeToken(TokenKind::Word, "WHERE", tokens[0].line));
-  probe.push_back(MakeToken(TokenKind::Punct, "(", tokens[0].line));
-  probe.insert(probe.end(), tokens.begin(), tokens.end());
-  probe.push_back(MakeToken(TokenKind::Punct, ")", tokens[0].line));
-  const std::vector<ResultColumn> types = DescribeSelectList(probe, sources);
-  if (types.size() != comparisons.size() * 2) return;
+  const std::vector<std::optional<TypeInfo>> types = TypesOfRanges(tokens, operands, sources);
   // From the end, so that an inserted collation leaves the positions before it as they were.
   for (std::size_t k = comparisons.size(); k-- > 0;) {
-    const std::optional<TypeInfo>& left = types[2 * k].type;
-    const std::optional<TypeInfo>& right = types[2 * k + 1].type;
+    const std::optional<TypeInfo>& left = types[2 * k];
+    const std::optional<TypeInfo>& right = types[2 * k + 1];
     if (!left || !right || !left->date || !right->date) continue;
     if (Precedence(*right->date) <= Precedence(*left->date)) continue;
     Token collation = MakeToken(TokenKind::Word, "COLLATE " + DateCollation(*right->date), tokens[0].line);

@@ -70,6 +70,11 @@ void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources);
 /// a `*`, which unnamed expressions, and the types the typing can tell; no types when a UNION, EXCEPT or
 /// INTERSECT combines the lists.
 std::vector<ResultColumn> DescribeSelectList(std::vector<Token>& tokens, const TypeSources& sources);
+/// The types of the token ranges of one statement, each typed over the tables the statement names; nullopt
+/// where a type cannot be told.
+std::vector<std::optional<TypeInfo>> TypesOfRanges(
+    std::vector<Token>& tokens, const std::vector<std::pair<std::size_t, std::size_t>>& ranges,
+    const TypeSources& sources);
 
 // ---- comparisons of two date columns (TsqlDateComparison.cpp) ----
 /// Whether tokens [begin, end) compare two names, which CompareDatesAtTheHigherType may need to rearrange.

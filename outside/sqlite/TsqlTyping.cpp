@@ -121,6 +121,12 @@ class Typer {
     TypeFunctions();
   }
 
+  std::vector<Type> TypesOf(const std::vector<std::pair<std::size_t, std::size_t>>& ranges) const {
+    std::vector<Type> types;
+    for (const auto& [begin, end] : ranges) types.push_back(TypeOf(begin, end));
+    return types;
+  }
+
   std::vector<ResultColumn> DescribeSelectList() const {
     std::size_t i = 0;
     if (i < v_.size() && v_[i].IsWord("SELECT")) ++i;
@@ -654,16 +660,17 @@ class Typer {
       const std::size_t name = i - 1;
       // An int SUM and a POWER of an exact number are computed wider (SUM in 64 bits, POWER in floating
       // point) and converted to their result type, which rounds or overflows as the server's does.
-      const bool sum = v_[name].IsWord("sum") || v_[name].IsWord("power");
+      const bool converted = v_[name].IsWord("sum") || v_[name].IsWord("power");
       const bool isNull = v_[name].IsWord("ifnull");
+      const bool round = v_[name].IsWord("cw_round");
+      if (!converted && !isNull && !round) continue;
       const std::size_t close = MatchForward(v_, i);
-      if (v_[name].IsWord("cw_round")) {
+      if (round) {
         TypeRound(name, close);
         continue;
       }
-      if (!sum && !isNull) continue;
       const auto arguments = Arguments(i, close);
-      if (sum) {
+      if (converted) {
         const Type type = CallType(name, close, 0);
         if (!IsExact(type) || (v_[name].IsWord("sum") && type->numeric->kind != NumericKind::Int)) continue;
         std::size_t end = close + 1;
@@ -712,6 +719,12 @@ void TypeArithmetic(std::vector<Token>& tokens, const TypeSources& sources) {
 
 std::vector<ResultColumn> DescribeSelectList(std::vector<Token>& tokens, const TypeSources& sources) {
   return Typer(tokens, sources).DescribeSelectList();
+}
+
+std::vector<std::optional<TypeInfo>> TypesOfRanges(
+    std::vector<Token>& tokens, const std::vector<std::pair<std::size_t, std::size_t>>& ranges,
+    const TypeSources& sources) {
+  return Typer(tokens, sources).TypesOf(ranges);
 }
 
 }  // namespace closewright::sqlite::translation
